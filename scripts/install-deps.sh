@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillet needs to build, test and run, when any is missing.
 set -euo pipefail
-packages=(build-essential cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev python3)
+# xvfb, xdotool and x11-utils let the start-up tests run the real program on a virtual
+# display and quit it from its menu; fonts-dejavu-core gives the offscreen screenshots text.
+packages=(build-essential cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev python3
+          xvfb xdotool x11-utils fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

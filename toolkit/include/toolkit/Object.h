@@ -15,7 +15,16 @@ public:
     virtual ~Object() = default;
 
     // The registered class of this object, or nullptr when its class has no record.
-    virtual const ClassRecord* Class() const noexcept { return nullptr; }
+    // Objects made by RuntimeNewObject carry the record they were made from; the
+    // toolkit's own classes set their record in their constructors.
+    virtual const ClassRecord* Class() const noexcept { return class_; }
+
+protected:
+    void SetClassRecord(const ClassRecord* record) noexcept { class_ = record; }
+
+private:
+    friend struct ObjectAccess;  // lets the runtime stamp the record on new objects
+    const ClassRecord* class_ = nullptr;
 };
 
 template <class T>

@@ -1,0 +1,19 @@
+#pragma once
+// Turns the code field of one SCC caption line into its caption text. Pure functions:
+// no GUI, no state between calls, no exceptions, any bytes accepted.
+#include <string>
+#include <string_view>
+
+namespace quillet {
+
+// One two-character unit through the pair character table, every row in order.
+std::string convertSCC2Letters(std::string_view unit);
+
+// The caption text of a code field. Fast path used by the import.
+std::string decodeCodeField(std::string_view codeField);
+
+// The same result computed the slow, obvious way: every table row as a full replace-all
+// pass over the field. Kept as the yardstick that decodeCodeField is checked against.
+std::string decodeCodeFieldReference(std::string_view codeField);
+
+}  // namespace quillet

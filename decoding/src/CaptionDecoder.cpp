@@ -1,0 +1,643 @@
+// Fast decoding of a code field. It must give exactly what decodeCodeFieldReference gives
+// (every table row as a replace-all pass over the whole field), for every input, at a
+// small fraction of the cost. Three observations make that possible:
+//
+// 1. Every pattern before the space-removal row is four lower-case hex digits, so those
+//    rows only ever match inside a run of hex digits; anything else (spaces between the
+//    groups, the characters those rows insert, stray bytes) is a wall that no match
+//    crosses and no row removes. Each hex run can therefore be rewritten on its own, and
+//    a run of exactly four digits is rewritten by a table lookup.
+// 2. After the space-removal row the rows see one joined text, and a match may straddle
+//    what used to be two groups (c8e9 2520 hides "9252"). Each replace-all pass is a
+//    streaming transducer that holds back at most a pattern's length less one; the chain
+//    of all remaining passes is therefore one finite-state transducer. Its states are
+//    found as the input needs them and remembered, so the usual cost is one table step
+//    per byte, or one per whole group when nothing is held back.
+// 3. A unit is two characters and every pair row yields at most one character, so at
+//    most one pair row ever applies to a unit: a lookup on its two bytes.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "decoding/CaptionDecoder.h"
+#include "decoding/CodeTables.h"
+
+namespace quillet {
+namespace {
+
+constexpr std::size_t kJoinedRowsBegin = kSpaceRemovalRow + 1;
+
+// Bytes taken by the character starting at data[0]: a well-formed UTF-8 sequence, or a
+// single byte for anything else. This is the toolkit's notion of a character, which the
+// reference cuts with; the two must never disagree.
+inline std::size_t characterLength(const unsigned char* data, std::size_t available) {
+    const unsigned char lead = data[0];
+    if (lead < 0x80) return 1;
+    std::size_t continuation = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        continuation = 1;
+    } else if (lead == 0xE0) {
+        continuation = 2;
+        low = 0xA0;
+    } else if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF) {
+        continuation = 2;
+    } else if (lead == 0xED) {
+        continuation = 2;
+        high = 0x9F;
+    } else if (lead == 0xF0) {
+        continuation = 3;
+        low = 0x90;
+    } else if (lead >= 0xF1 && lead <= 0xF3) {
+        continuation = 3;
+    } else if (lead == 0xF4) {
+        continuation = 3;
+        high = 0x8F;
+    } else {
+        return 1;
+    }
+    if (available <= continuation) return 1;
+    if (data[1] < low || data[1] > high) return 1;
+    for (std::size_t i = 2; i <= continuation; ++i)
+        if (data[i] < 0x80 || data[i] > 0xBF) return 1;
+    return continuation + 1;
+}
+
+// Left to right, without overlap, inserted text not searched again.
+std::string replaceAll(std::string_view source, std::string_view find, std::string_view replacement) {
+    std::size_t hit = source.find(find);
+    if (hit == std::string_view::npos) return std::string(source);
+    std::string out;
+    out.reserve(source.size());
+    std::size_t from = 0;
+    while (hit != std::string_view::npos) {
+        out.append(source.substr(from, hit - from));
+        out.append(replacement);
+        from = hit + find.size();
+        hit = source.find(find, from);
+    }
+    out.append(source.substr(from));
+    return out;
+}
+
+std::string withoutSpaces(std::string text) {
+    std::erase(text, ' ');
+    return text;
+}
+
+constexpr std::array<std::int8_t, 256> makeHexValues() {
+    std::array<std::int8_t, 256> values{};
+    for (auto& v : values) v = -1;
+    for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+    return values;
+}
+// Only lower-case digits: no pattern of the group rows has an upper-case letter.
+constexpr std::array<std::int8_t, 256> kHexValue = makeHexValues();
+
+// ---- Rows that work group by group --------------------------------------------------
+
+class GroupRows {
+public:
+    GroupRows() {
+        results_.emplace_back();  // id 0: the group stays as it is
+        const auto rows = codeSubstitutionTable().first(kSpaceRemovalRow);
+        for (const CodeRow& row : rows) {
+            const std::uint16_t code = codeOf(row.pattern);
+            if (resultId_[code] != 0 || isUnchanged(row.pattern)) continue;
+            const std::string rewritten = withoutSpaces(rewriteLiterally(row.pattern));
+            std::size_t id = 0;
+            while (id < results_.size() && (id == 0 || results_[id] != rewritten)) ++id;
+            if (id == results_.size()) results_.push_back(rewritten);
+            resultId_[code] = static_cast<std::uint8_t>(id);
+        }
+        rowsByCodeStart_.assign(0x10001, 0);
+        for (const CodeRow& row : rows) ++rowsByCodeStart_[codeOf(row.pattern) + 1U];
+        for (std::size_t v = 0; v < 0x10000; ++v) rowsByCodeStart_[v + 1] += rowsByCodeStart_[v];
+        rowsByCode_.resize(rows.size());
+        std::vector<std::uint32_t> fill(rowsByCodeStart_.begin(), rowsByCodeStart_.end() - 1);
+        for (std::size_t r = 0; r < rows.size(); ++r) rowsByCode_[fill[codeOf(rows[r].pattern)]++] = static_cast<std::uint16_t>(r);
+    }
+
+    // Writes what the group rows and the space removal make of one run of lower-case hex
+    // digits to `out`; returns the bytes written, never more than the run's length.
+    std::size_t rewriteRun(const char* run, std::size_t size, char* out) const {
+        if (size == 4) {
+            const auto digit = [&](std::size_t i) { return static_cast<unsigned>(kHexValue[static_cast<unsigned char>(run[i])]); };
+            const std::uint8_t id = resultId_[digit(0) << 12 | digit(1) << 8 | digit(2) << 4 | digit(3)];
+            if (id == 0) {
+                std::memcpy(out, run, 4);
+                return 4;
+            }
+            const std::string& result = results_[id];
+            std::memcpy(out, result.data(), result.size());
+            return result.size();
+        }
+        if (size < 4) {
+            std::memcpy(out, run, size);
+            return size;
+        }
+        // Glued groups.
+        const std::string result = withoutSpaces(rewriteLongRun(std::string_view(run, size)));
+        const std::size_t length = std::min(result.size(), size);  // no row lengthens a text
+        std::memcpy(out, result.data(), length);
+        return length;
+    }
+
+private:
+    static std::string rewriteLiterally(std::string_view run) {
+        std::string text(run);
+        for (const CodeRow& row : codeSubstitutionTable().first(kSpaceRemovalRow))
+            if (text.size() >= row.pattern.size()) text = replaceAll(text, row.pattern, row.replacement);
+        return text;
+    }
+
+    // A run longer than one group: only the rows whose pattern occurs in the text can
+    // change it, so jump from one such row to the next instead of trying all of them.
+    // Every group-row pattern is four characters, so "occurs" means "is one of the
+    // text's four-character windows". On very long runs scanning the windows again after
+    // every matching row would cost more than the plain passes.
+    std::string rewriteLongRun(std::string_view run) const {
+        if (run.size() > 256) return rewriteLiterally(run);
+        const auto rows = codeSubstitutionTable().first(kSpaceRemovalRow);
+        std::string text(run);
+        std::size_t next = 0;  // first row not yet applied
+        for (;;) {
+            std::size_t found = rows.size();
+            for (std::size_t i = 0; i + 4 <= text.size(); ++i) {
+                const auto digit = [&](std::size_t k) { return kHexValue[static_cast<unsigned char>(text[i + k])]; };
+                if ((digit(0) | digit(1) | digit(2) | digit(3)) < 0) continue;
+                const auto code = static_cast<unsigned>(digit(0) << 12 | digit(1) << 8 | digit(2) << 4 | digit(3));
+                for (std::uint32_t r = rowsByCodeStart_[code]; r < rowsByCodeStart_[code + 1]; ++r)
+                    if (rowsByCode_[r] >= next) {
+                        found = std::min<std::size_t>(found, rowsByCode_[r]);
+                        break;
+                    }
+            }
+            if (found == rows.size()) return text;
+            text = replaceAll(text, rows[found].pattern, rows[found].replacement);
+            next = found + 1;
+        }
+    }
+
+    static bool isUnchanged(std::string_view pattern) { return rewriteLiterally(pattern) == pattern; }
+
+    static std::uint16_t codeOf(std::string_view hex) {
+        unsigned code = 0;
+        for (char c : hex) code = code << 4 | static_cast<unsigned>(kHexValue[static_cast<unsigned char>(c)]);
+        return static_cast<std::uint16_t>(code);
+    }
+
+    std::array<std::uint8_t, 65536> resultId_{};
+    std::vector<std::string> results_;
+    // The group rows whose pattern has a given value, in row order:
+    // rowsByCode_[rowsByCodeStart_[v] .. rowsByCodeStart_[v + 1]).
+    std::vector<std::uint32_t> rowsByCodeStart_;
+    std::vector<std::uint16_t> rowsByCode_;
+};
+
+// ---- Rows that work on the joined field ---------------------------------------------
+
+// The chain of joined-field passes as a transducer. A state records, per pass, how many
+// leading characters of its pattern that pass is holding back; that prefix is all a pass
+// has to remember. The states that can be reached grow exponentially with adversarial
+// input (every pass may hold a prefix at once), so they are not built in advance: each
+// thread discovers the ones its input needs and keeps a bounded cache of them.
+class JoinedRows {
+public:
+    using Holding = std::string;  // one byte per pass: the length of its held prefix
+
+    JoinedRows() {
+        const auto rows = codeSubstitutionTable().subspan(kJoinedRowsBegin);
+        stages_.assign(rows.begin(), rows.end());
+        // Bytes that occur in some pattern get a class of their own; every other byte
+        // (class 0) can only push held-back text out and then pass unchanged itself. The
+        // space never arrives: the space-removal row has run before.
+        for (const CodeRow& row : stages_)
+            for (char c : row.pattern) {
+                const auto b = static_cast<unsigned char>(c);
+                if (c != ' ' && class_[b] == 0) {
+                    class_[b] = static_cast<std::uint8_t>(classBytes_.size() + 1);
+                    classBytes_.push_back(c);
+                }
+            }
+    }
+
+    std::size_t classCount() const { return classBytes_.size() + 1; }
+    std::uint8_t classOf(unsigned char byte) const { return class_[byte]; }
+    char byteOf(std::size_t cls) const { return classBytes_[cls - 1]; }
+    Holding start() const { return Holding(stages_.size(), '\0'); }
+
+    // One character arrives at `stage`; whatever leaves the last pass lands in `out`.
+    void feed(Holding& holding, std::size_t stage, char c, std::string& out) const {
+        if (stage == stages_.size()) {
+            out.push_back(c);
+            return;
+        }
+        const std::string_view pattern = stages_[stage].pattern;
+        const auto heldCount = static_cast<std::size_t>(holding[stage]);
+        // Fast case: the character extends the held prefix without completing it.
+        if (heldCount + 1 < pattern.size() && pattern[heldCount] == c) {
+            holding[stage] = static_cast<char>(heldCount + 1);
+            return;
+        }
+        // Patterns are at most four characters, so what is held plus the newcomer fits.
+        char held[8];
+        std::memcpy(held, pattern.data(), heldCount);
+        held[heldCount] = c;
+        const std::size_t heldSize = heldCount + 1;
+        // Leftmost match first: let go of leading characters until what is left could
+        // still begin a match.
+        std::size_t from = 0;
+        while (from < heldSize && !pattern.starts_with(std::string_view(held + from, heldSize - from))) {
+            feed(holding, stage + 1, held[from], out);
+            ++from;
+        }
+        if (heldSize - from == pattern.size()) {
+            holding[stage] = 0;
+            for (char r : stages_[stage].replacement) feed(holding, stage + 1, r, out);
+        } else {
+            holding[stage] = static_cast<char>(heldSize - from);
+        }
+    }
+
+    // End of text: every pass lets go of what it holds, first pass first.
+    void flush(Holding& holding, std::string& out) const {
+        for (std::size_t stage = 0; stage < stages_.size(); ++stage) {
+            const auto heldCount = static_cast<std::size_t>(holding[stage]);
+            if (heldCount == 0) continue;
+            holding[stage] = 0;
+            for (char c : stages_[stage].pattern.substr(0, heldCount)) feed(holding, stage + 1, c, out);
+        }
+    }
+
+private:
+    std::vector<CodeRow> stages_;
+    std::array<std::uint8_t, 256> class_{};
+    std::vector<char> classBytes_;
+};
+
+// The states and moves one thread has met so far. Real caption text keeps to a few
+// hundred states; the bound only matters for hostile input, which then costs a
+// simulation step per byte but stays exact and within fixed memory.
+class JoinedRowsCache {
+public:
+    explicit JoinedRowsCache(const JoinedRows& rows) : rows_(rows), classCount_(rows.classCount()) { clear(); }
+
+    // Room that writers need beyond the bytes they actually produce: short pieces are
+    // copied eight bytes at a time.
+    static constexpr std::size_t kSlack = 16;
+
+    // One byte into the passes; whatever leaves them is written at `out`. No pass
+    // lengthens a text, so over a whole field the passes never write more bytes than
+    // they are given.
+    std::uint32_t step(std::uint32_t state, char c, char*& out) {
+        const std::uint8_t cls = rows_.classOf(static_cast<unsigned char>(c));
+        if (cls == 0) {
+            if (state != 0) out = appendFlush(state, out);
+            *out++ = c;
+            return 0;
+        }
+        const Move& move = moves_[state * classCount_ + cls];
+        if (move.next == kUnknown) return discoverMove(state, cls, out);
+        out = copyPiece(move.output, out);
+        return move.next;
+    }
+
+    // End of the field: the passes let go of what they hold back.
+    void finish(std::uint32_t state, char*& out) {
+        if (state != 0) out = appendFlush(state, out);
+    }
+
+    // A whole group of four lower-case hex digits (`code` is their value) arriving while
+    // nothing is held back, the usual case: its rewrite by the group rows, then the
+    // passes, remembered per group.
+    struct GroupMove {
+        std::uint16_t next;
+        std::uint8_t length;
+        std::uint8_t known;
+        char output[4];
+    };
+
+    // The remembered group moves, indexed by the group's value. The hot loop keeps this
+    // pointer in a register (writes through char pointers would otherwise force a reload
+    // per group); it stays valid until the next call of stepGroup.
+    const GroupMove* groupMoves() const { return groupMoves_.data(); }
+
+    std::uint32_t stepGroup(std::uint16_t code, const GroupRows& groups, char*& out) {
+        const GroupMove& known = groupMoves_[code];
+        if (known.known) {
+            std::memcpy(out, known.output, sizeof known.output);
+            out += known.length;
+            return known.next;
+        }
+        static constexpr char kDigits[] = "0123456789abcdef";
+        const char text[4] = {kDigits[code >> 12], kDigits[(code >> 8) & 0xF], kDigits[(code >> 4) & 0xF],
+                              kDigits[code & 0xF]};
+        char rewritten[4];
+        const std::size_t rewrittenSize = groups.rewriteRun(text, 4, rewritten);
+        const std::uint64_t generation = generation_;
+        char produced[4 + kSlack];
+        char* end = produced;
+        std::uint32_t state = 0;
+        for (std::size_t i = 0; i < rewrittenSize; ++i) state = step(state, rewritten[i], end);
+        const auto length = static_cast<std::size_t>(end - produced);  // at most 4, see step()
+        std::memcpy(out, produced, length);
+        out += length;
+        if (generation == generation_) {
+            GroupMove& move = groupMoves_[code];
+            move.next = static_cast<std::uint16_t>(state);
+            move.length = static_cast<std::uint8_t>(length);
+            move.known = 1;
+            std::memcpy(move.output, produced, length);
+        }
+        return state;
+    }
+
+private:
+    static constexpr std::uint32_t kUnknown = 0xFFFFFFFFU;
+    static constexpr std::size_t kMaxStates = 1U << 14;
+
+    struct Piece {
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0;
+    };
+    struct Move {
+        std::uint32_t next = kUnknown;
+        Piece output;
+    };
+    static_assert(kMaxStates <= 0x10000, "group moves keep state numbers in 16 bits");
+
+    void clear() {
+        ids_.clear();
+        states_.clear();
+        moves_.clear();
+        flushes_.clear();
+        flushKnown_.clear();
+        outputs_.assign(kPad, '\0');
+        groupMoves_.assign(0x10000, GroupMove{});
+        ++generation_;
+        intern(rows_.start());
+    }
+
+    std::uint32_t intern(const JoinedRows::Holding& holding) {
+        const auto [it, added] = ids_.emplace(holding, static_cast<std::uint32_t>(states_.size()));
+        if (added) {
+            states_.push_back(holding);
+            moves_.resize(states_.size() * classCount_);
+            flushes_.emplace_back();
+            flushKnown_.resize(states_.size());
+            flushKnown_.back() = false;
+        }
+        return it->second;
+    }
+
+    // Pieces live in one pool that always ends in kPad spare bytes, so that a short piece
+    // can be copied with one fixed-size move.
+    static constexpr std::size_t kPad = 8;
+
+    Piece store(const std::string& text) {
+        if (text.empty()) return {};
+        outputs_.resize(outputs_.size() - kPad);
+        const Piece piece{static_cast<std::uint32_t>(outputs_.size()), static_cast<std::uint32_t>(text.size())};
+        outputs_ += text;
+        outputs_.append(kPad, '\0');
+        return piece;
+    }
+
+    char* copyPiece(Piece piece, char* out) const {
+        if (piece.length <= kPad)
+            std::memcpy(out, outputs_.data() + piece.offset, kPad);
+        else
+            std::memcpy(out, outputs_.data() + piece.offset, piece.length);
+        return out + piece.length;
+    }
+
+    std::uint32_t discoverMove(std::uint32_t state, std::uint8_t cls, char*& out) {
+        JoinedRows::Holding holding = states_[state];
+        std::string produced;
+        rows_.feed(holding, 0, rows_.byteOf(cls), produced);
+        std::memcpy(out, produced.data(), produced.size());
+        out += produced.size();
+        if (states_.size() >= kMaxStates && ids_.find(holding) == ids_.end()) {
+            clear();
+            return intern(holding);
+        }
+        const std::uint32_t next = intern(holding);
+        moves_[state * classCount_ + cls] = Move{next, store(produced)};
+        return next;
+    }
+
+    char* appendFlush(std::uint32_t state, char* out) {
+        if (!flushKnown_[state]) {
+            JoinedRows::Holding holding = states_[state];
+            std::string produced;
+            rows_.flush(holding, produced);
+            flushes_[state] = store(produced);
+            flushKnown_[state] = true;
+        }
+        return copyPiece(flushes_[state], out);
+    }
+
+    const JoinedRows& rows_;
+    std::size_t classCount_;
+    std::unordered_map<JoinedRows::Holding, std::uint32_t> ids_;
+    std::vector<JoinedRows::Holding> states_;
+    std::vector<Move> moves_;
+    std::vector<Piece> flushes_;
+    std::vector<bool> flushKnown_;
+    std::string outputs_;
+    std::vector<GroupMove> groupMoves_;
+    std::uint64_t generation_ = 0;  // advances whenever the state numbers start over
+};
+
+// ---- Units ----------------------------------------------------------------------------
+
+class PairRows {
+public:
+    PairRows() {
+        // The first row whose pattern equals a unit decides its conversion (a converted
+        // unit is one character at most, which no later row of two characters can
+        // match); a unit that no pattern equals stays as it is (entry 0).
+        results_.push_back(Result{});
+        for (const CodeRow& row : pairCharacterTable()) {
+            const std::string_view pattern = row.pattern;
+            if (pattern.size() != 2 || row.replacement.size() > 2) continue;
+            std::uint8_t& entry = entries_[keyOf(pattern[0], pattern[1])];
+            if (entry != 0) continue;
+            Result result{static_cast<std::uint8_t>(row.replacement.size()), {}};
+            std::memcpy(result.bytes, row.replacement.data(), row.replacement.size());
+            entry = static_cast<std::uint8_t>(results_.size());
+            results_.push_back(result);
+        }
+    }
+
+    // Cuts `size` bytes at `text` into units of two characters (an odd last character is
+    // dropped), converts them and writes them to `out`; returns the bytes written, never
+    // more than `size`.
+    std::size_t convertUnits(const char* text, std::size_t size, char* out) const {
+        const auto* data = reinterpret_cast<const unsigned char*>(text);
+        char* const begin = out;
+        std::size_t pos = 0;
+        while (pos + 1 < size) {
+            std::size_t first = 1;
+            std::size_t second = 1;
+            if ((data[pos] | data[pos + 1]) >= 0x80) {
+                first = characterLength(data + pos, size - pos);
+                if (pos + first >= size) break;
+                second = characterLength(data + pos + first, size - pos - first);
+            }
+            if (first + second == 2 && data[pos] < 0x80 && data[pos + 1] < 0x80) {
+                const std::uint8_t entry = entries_[keyOf(text[pos], text[pos + 1])];
+                const Result& result = results_[entry];
+                std::memcpy(out, entry != 0 ? result.bytes : text + pos, 2);
+                out += entry != 0 ? result.length : 2;
+            } else {
+                // Not two ASCII characters: no row can match it.
+                std::memcpy(out, text + pos, first + second);
+                out += first + second;
+            }
+            pos += first + second;
+        }
+        return static_cast<std::size_t>(out - begin);
+    }
+
+private:
+    struct Result {
+        std::uint8_t length;
+        char bytes[2];
+    };
+
+    static std::size_t keyOf(char a, char b) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(a) & 0x7F) << 7 |
+               (static_cast<unsigned char>(b) & 0x7F);
+    }
+
+    std::array<std::uint8_t, 128 * 128> entries_{};
+    std::vector<Result> results_;
+};
+
+// What the fast path takes for granted about the tables: the group rows match four
+// lower-case hex digits, no pattern is longer than four characters, and no row lengthens
+// the text it rewrites (the buffers are sized on that).
+bool tablesSuitFastPath() {
+    const auto rows = codeSubstitutionTable();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::string_view pattern = rows[i].pattern;
+        if (pattern.empty() || pattern.size() > 4 || rows[i].replacement.size() > pattern.size()) return false;
+        if (i < kSpaceRemovalRow)
+            for (char c : pattern)
+                if (pattern.size() != 4 || kHexValue[static_cast<unsigned char>(c)] < 0) return false;
+    }
+    if (rows.size() <= kSpaceRemovalRow || rows[kSpaceRemovalRow].pattern != " ") return false;
+    for (const CodeRow& row : pairCharacterTable())
+        if (row.pattern.size() != 2 || row.replacement.size() > 2) return false;
+    return true;
+}
+
+struct Decoder {
+    GroupRows groups;
+    JoinedRows joined;
+    PairRows pairs;
+    bool fastPathUsable = tablesSuitFastPath();
+};
+
+const Decoder& decoder() {
+    static const Decoder instance;
+    return instance;
+}
+
+struct Scratch {
+    JoinedRowsCache joined{decoder().joined};
+    std::vector<char> grouped;
+    std::vector<char> rewritten;
+    std::vector<char> caption;
+};
+
+Scratch& scratch() {
+    thread_local Scratch instance;
+    return instance;
+}
+
+}  // namespace
+
+std::string decodeCodeField(std::string_view codeField) {
+    const Decoder& d = decoder();
+    if (!d.fastPathUsable) return decodeCodeFieldReference(codeField);
+    Scratch& s = scratch();
+    const std::size_t room = codeField.size() + JoinedRowsCache::kSlack;
+    if (s.grouped.size() < room) {
+        s.grouped.resize(room);
+        s.rewritten.resize(room);
+    }
+
+    // Group rows, space removal and joined-field rows in one sweep: each run of hex
+    // digits is rewritten on its own and fed to the joined-field passes; a space is
+    // dropped; any other byte goes to the passes as it is.
+    const char* const field = codeField.data();
+    const std::size_t size = codeField.size();
+    JoinedRowsCache& joined = s.joined;
+    char* const rewritten = s.rewritten.data();
+    char* out = rewritten;
+    const JoinedRowsCache::GroupMove* groupMoves = joined.groupMoves();
+    std::uint32_t state = 0;
+    std::size_t pos = 0;
+    while (pos < size) {
+        if (kHexValue[static_cast<unsigned char>(field[pos])] < 0) {
+            if (field[pos] != ' ') {
+                state = joined.step(state, field[pos], out);
+                groupMoves = joined.groupMoves();
+            }
+            ++pos;
+            continue;
+        }
+        std::size_t end = pos + 1;
+        if (pos + 4 < size && (kHexValue[static_cast<unsigned char>(field[pos + 1])] |
+                               kHexValue[static_cast<unsigned char>(field[pos + 2])] |
+                               kHexValue[static_cast<unsigned char>(field[pos + 3])]) >= 0 &&
+            kHexValue[static_cast<unsigned char>(field[pos + 4])] < 0) {
+            end = pos + 4;  // the usual group followed by a space
+        } else {
+            while (end < size && kHexValue[static_cast<unsigned char>(field[end])] >= 0) ++end;
+        }
+        if (end - pos == 4 && state == 0) {
+            const auto digit = [&](std::size_t i) {
+                return static_cast<unsigned>(kHexValue[static_cast<unsigned char>(field[pos + i])]);
+            };
+            const auto code = static_cast<std::uint16_t>(digit(0) << 12 | digit(1) << 8 | digit(2) << 4 | digit(3));
+            const JoinedRowsCache::GroupMove& move = groupMoves[code];
+            if (move.known) {
+                std::memcpy(out, move.output, sizeof move.output);
+                out += move.length;
+                state = move.next;
+            } else {
+                state = joined.stepGroup(code, d.groups, out);
+                groupMoves = joined.groupMoves();
+            }
+        } else {
+            char* const run = s.grouped.data();
+            const std::size_t runSize = d.groups.rewriteRun(field + pos, end - pos, run);
+            for (std::size_t i = 0; i < runSize; ++i) state = joined.step(state, run[i], out);
+            groupMoves = joined.groupMoves();
+        }
+        pos = end;
+    }
+    joined.finish(state, out);
+
+    const char* units = rewritten;
+    auto unitsSize = static_cast<std::size_t>(out - rewritten);
+    if (unitsSize == 0) {
+        units = "2020";
+        unitsSize = 4;
+    }
+    std::string caption(unitsSize + JoinedRowsCache::kSlack, '\0');
+    caption.resize(d.pairs.convertUnits(units, unitsSize, caption.data()));
+    return caption;
+}
+
+}  // namespace quillet

@@ -1,0 +1,95 @@
+#pragma once
+// Helpers shared by the application tests: a clean main window per test, real mouse
+// clicks on a control's widget, and a private copy of the application folder whose
+// picture a test may add or remove.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTest>
+#include <QWidget>
+#include <filesystem>
+#include <string>
+
+#include "app/ProjectPicture.h"
+#include "app/Window1.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Runtime.h"
+#include "toolkit/Window.h"
+
+namespace quillet::testing {
+
+inline void flushEvents() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// Closes the main window, if any, as the user's close button does, and lets the toolkit
+// forget it.
+inline void closeMainWindow() {
+    if (tk::Ref<tk::Window> w = tk::_GetImplicitWindow(Window1::kClassName))
+        w->Close();
+    flushEvents();
+}
+
+template <class T>
+tk::Ref<T> controlOf(const tk::Ref<Window1>& window, const char* name) {
+    return std::dynamic_pointer_cast<T>(tk::RuntimeWindowControlByName(window, name));
+}
+
+// A left click where a user would click: on a check box's or radio button's indicator,
+// in the middle of a push button.
+inline void click(const tk::Ref<tk::RectControl>& control) {
+    ASSERT_TRUE(control);
+    QWidget* w = control->Widget();
+    ASSERT_NE(w, nullptr);
+    const bool indicator = std::dynamic_pointer_cast<tk::CheckBox>(control) ||
+                           std::dynamic_pointer_cast<tk::RadioButton>(control);
+    const QPoint at = indicator ? QPoint(6, w->height() / 2) : w->rect().center();
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
+    flushEvents();
+}
+
+// An application folder of its own: Quillet/Contents/MacOS/Quillet, and Resources with
+// or without the picture. Makes the picture look-up use it for the test's lifetime.
+class AppFolder {
+public:
+    AppFolder() {
+        root_ = std::filesystem::temp_directory_path() /
+                ("quillet-app-" + std::to_string(QCoreApplication::applicationPid()) + "-" +
+                 std::to_string(counter()++));
+        std::filesystem::create_directories(root_ / "Quillet/Contents/MacOS");
+        std::filesystem::create_directories(root_ / "Quillet/Contents/Resources");
+        executable_ = root_ / "Quillet/Contents/MacOS/Quillet";
+        const std::string exe = executable_.string();
+        _x_Quillet::SetExecutableItemGetter([exe] { return tk::FolderItem::FromPath(exe); });
+        _x_Quillet::ResetCache();
+    }
+    ~AppFolder() {
+        _x_Quillet::SetExecutableItemGetter(nullptr);
+        _x_Quillet::ResetCache();
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+    std::filesystem::path picturePath() const { return root_ / "Quillet/Contents/Resources/Quillet.png"; }
+    // Puts the project's own picture in place (copied from the built application folder).
+    void addPicture() const {
+        std::filesystem::copy_file(builtPicture(), picturePath(),
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    void removePicture() const { std::filesystem::remove(picturePath()); }
+    static std::filesystem::path builtPicture() {
+        return std::filesystem::path(QUILLET_APP_EXECUTABLE).parent_path().parent_path() / "Resources/Quillet.png";
+    }
+
+private:
+    static int& counter() {
+        static int n = 0;
+        return n;
+    }
+    std::filesystem::path root_, executable_;
+};
+
+}  // namespace quillet::testing

@@ -1,0 +1,141 @@
+// The built program as a user starts it: on a display it shows its window and quits
+// from its menu with exit code 0; without a display it says so in one line.
+//
+// The offscreen platform cannot take keys from another process, so the test runs the
+// program on a virtual X display of its own (Xvfb, which picks a free display number
+// itself) and plays the user with xdotool: wait for the "Quillet" window, click into it
+// so it has the keyboard focus, press Ctrl+Q (the File menu's "&Quit", Cmd+Q).
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace {
+
+QProcessEnvironment environmentWithoutDisplay() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    return env;
+}
+
+// Runs a helper to its end and keeps its standard output; true when it succeeded.
+bool runTool(const QProcessEnvironment& env, const QString& program, const QStringList& args, QString* out,
+             int timeoutMs = 20000) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return false;
+    }
+    if (out)
+        *out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+class VirtualDisplay {
+public:
+    bool start() {
+        server_.setProgram(QStandardPaths::findExecutable("Xvfb"));
+        // -displayfd 1: the server chooses a free display and writes its number to stdout.
+        server_.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        server_.start();
+        if (!server_.waitForStarted(5000))
+            return false;
+        QByteArray number;
+        while (!number.contains('\n')) {
+            if (!server_.waitForReadyRead(10000))
+                return false;
+            number += server_.readAllStandardOutput();
+        }
+        name_ = ":" + QString::fromLatin1(number.trimmed());
+        return true;
+    }
+    ~VirtualDisplay() {
+        if (server_.state() != QProcess::NotRunning) {
+            server_.terminate();
+            if (!server_.waitForFinished(5000)) {
+                server_.kill();
+                server_.waitForFinished();
+            }
+        }
+    }
+    const QString& name() const { return name_; }
+
+private:
+    QProcess server_;
+    QString name_;
+};
+
+TEST(ProgramProcess, ShowsItsWindowAndQuitsFromTheMenu) {
+    const QString xdotool = QStandardPaths::findExecutable("xdotool");
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || xdotool.isEmpty())
+        GTEST_SKIP() << "Xvfb and xdotool are needed to run the program on a virtual display "
+                        "(scripts/install-deps.sh installs them)";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.start()) << "Xvfb did not start";
+    QProcessEnvironment env = environmentWithoutDisplay();
+    env.insert("DISPLAY", display.name());
+
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QUILLET_APP_EXECUTABLE, {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    QString window;
+    const bool appeared =
+        runTool(env, xdotool, {"search", "--sync", "--onlyvisible", "--name", "^Quillet$"}, &window);
+    if (!appeared) {
+        program.kill();
+        program.waitForFinished();
+        FAIL() << "no visible window titled Quillet appeared; program said: "
+               << program.readAllStandardError().toStdString();
+    }
+    window = window.section('\n', 0, 0);
+    QString geometry;
+    ASSERT_TRUE(runTool(env, xdotool, {"getwindowgeometry", window}, &geometry));
+    EXPECT_TRUE(geometry.contains("Geometry: 486x")) << geometry.toStdString();
+
+    // Into the picture, which answers no click, then the quit shortcut.
+    ASSERT_TRUE(runTool(env, xdotool, {"mousemove", "--window", window, "60", "80", "click", "1"}, nullptr));
+    ASSERT_TRUE(runTool(env, xdotool, {"key", "ctrl+q"}, nullptr));
+    const bool ended = program.waitForFinished(20000);
+    if (!ended) {
+        program.kill();
+        program.waitForFinished();
+    }
+    ASSERT_TRUE(ended) << "the program did not quit on Ctrl+Q";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+}
+
+void expectOneLineAndFailure(const QProcessEnvironment& env) {
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QUILLET_APP_EXECUTABLE, {});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);  // no crash, no core dump
+    EXPECT_NE(program.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("Quillet: ")) << err.toStdString();
+    EXPECT_TRUE(err.contains("display")) << err.toStdString();
+}
+
+TEST(ProgramProcess, WithoutADisplaySaysSoInOneLine) {
+    expectOneLineAndFailure(environmentWithoutDisplay());
+
+    // A display that names no running server.
+    QProcessEnvironment env = environmentWithoutDisplay();
+    env.insert("DISPLAY", ":4093");
+    expectOneLineAndFailure(env);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "decoding/CaptionDecoder.h"
+#include "decoding/CodeTables.h"
+
+namespace {
+
+using quillet::decodeCodeField;
+using quillet::decodeCodeFieldReference;
+
+// Both decoders must give the caption; the reference is checked too, so a wrong
+// expectation cannot hide behind two decoders that agree with each other.
+void expectCaption(const std::string& field, const std::string& caption) {
+    EXPECT_EQ(decodeCodeFieldReference(field), caption) << "reference, field \"" << field << "\"";
+    EXPECT_EQ(decodeCodeField(field), caption) << "decoder, field \"" << field << "\"";
+}
+
+void expectAgreement(const std::string& field) {
+    const std::string expected = decodeCodeFieldReference(field);
+    ASSERT_EQ(decodeCodeField(field), expected) << "field \"" << field << "\" (" << field.size() << " bytes)";
+}
+
+TEST(CaptionDecoder, TypicalCaptionLines) {
+    expectCaption("", "  ");
+    expectCaption("942c 942c", "  ");
+    expectCaption("9420 9420 942c 942c", "  ");
+    expectCaption("9420 9420 94ae 94ae 9452 9452 97a2 97a2 c8e5 ecec ef80 942f 942f", "  Hello  ");
+    expectCaption("9426 9426 94ad 94ad 9470 9470 c7ef ef64 20e5 76e5 6ee9 6e67 ae80", "  Good evening.");
+    expectCaption("9429 9429 94d0 94d0 4cef ef6b 91a2 91a2 ef75 f4a1", "94)94)  Look----out!");
+    expectCaption("91ce 91ce 43ef 6de5", "----Come");
+    expectCaption("9420 9420 91ae 91ae d3ef", "  So");
+    expectCaption("4980 91b9 91b9 616d", "I  am");
+    expectCaption("9420 9420 9137 9137 ec61 20ec 6180", "\u266A \u266A la la");
+    expectCaption("9420 43c1 4645 92a1 92a1", "CAFE\u00C9 \u00C9 ");
+    expectCaption("2020 2020", "    ");
+    expectCaption("8080 8080", "  ");
+    expectCaption("a380 2380 2880 a880", "#23((");
+    expectCaption("1337 1337", "137137");
+    expectCaption("7f80", "|");
+}
+
+TEST(CaptionDecoder, OddCharacterCountsShiftTheUnits) {
+    expectCaption("9420 9420 1329 1329 6162", "{{ab");
+    expectCaption("1329 6162", "{616");
+    expectCaption("c1", "A");
+    expectCaption("c1c2 c3", "ABc3");
+    // A single character forms no unit: the caption is empty.
+    expectCaption("1329", "");
+    expectCaption("9420 1329", "");
+    expectCaption("c", "");
+}
+
+TEST(CaptionDecoder, MatchesAcrossFormerGroups) {
+    expectCaption("c8e9 2520", "He| 0");     // "9252" straddles the two groups
+    expectCaption("e945 4c80", "l");         // "9454" appears once "80" is gone
+    expectCaption("4980 1323 1323", "4\u00BD 3\u00CC ");  // "9132" across 49, 13 and 23
+    expectCaption("c194 20c2", "AB");        // "9420" hidden between two text groups
+    expectCaption("c1c2 97A1 c445", "ABDE"); // the upper-case rows only see the joined text
+}
+
+TEST(CaptionDecoder, UpperCaseAndStrayCharactersPassThrough) {
+    expectCaption("C8E5", "C8E5");
+    expectCaption("9420 9420 C1C2", "C1C2");
+    expectCaption("zz c1", "zzA");
+    expectCaption("c1\tc2", "A\tc");
+    // Bars that end up side by side merge.
+    expectCaption("| | c1c2", "| AB");
+    expectCaption("|||c1", "|c");  // "| |c1" after the first bar rows, "|c1" after the last ones
+    // Invalid UTF-8: each stray byte is a character of its own...
+    expectCaption("\xFF" "c1c", "\xFF" "c1c");
+    // ...until a deleted "80" joins two bytes into one well-formed character.
+    expectCaption("\xC3" "80\xA9", "");
+    expectCaption("\xC3" "80\xA9" "c1", "\xC3\xA9" "c");
+}
+
+TEST(CaptionDecoder, ConvertsSingleUnits) {
+    EXPECT_EQ(quillet::convertSCC2Letters("c1"), "A");
+    EXPECT_EQ(quillet::convertSCC2Letters("20"), " ");
+    EXPECT_EQ(quillet::convertSCC2Letters("  "), "");
+    EXPECT_EQ(quillet::convertSCC2Letters("23"), "23");
+    EXPECT_EQ(quillet::convertSCC2Letters("a8"), "(");
+    EXPECT_EQ(quillet::convertSCC2Letters("fe"), "\u00F1");
+    EXPECT_EQ(quillet::convertSCC2Letters("\u266A "), "\u266A ");
+    EXPECT_EQ(quillet::convertSCC2Letters("C1"), "C1");
+}
+
+std::vector<std::string> codeFieldsOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> fields;
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        if (header) {
+            header = false;
+            continue;
+        }
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        const std::size_t next = line.find('\t', tab + 1);
+        fields.push_back(line.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1));
+    }
+    return fields;
+}
+
+std::vector<std::string> sampleFiles() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(QUILLET_TEST_DATA))
+        if (entry.path().extension() == ".scc") names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(CaptionDecoder, SampleFilesArePresent) { EXPECT_GE(sampleFiles().size(), 10U); }
+
+// One test per sample file, so that a test runner can spread them over several cores:
+// the reference is slow, above all under the sanitizers.
+class CaptionDecoderOnSample : public testing::TestWithParam<std::string> {};
+
+TEST_P(CaptionDecoderOnSample, AgreesWithReference) {
+    const auto fields = codeFieldsOf(std::filesystem::path(QUILLET_TEST_DATA) / GetParam());
+    for (const std::string& field : fields) expectAgreement(field);
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleFiles, CaptionDecoderOnSample, testing::ValuesIn(sampleFiles()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param.substr(0, info.param.rfind('.'));
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+// Pieces that random fields are made of: the tables' own patterns and their fragments,
+// text bytes, the characters rows insert, bars, spaces, upper case and invalid UTF-8.
+std::vector<std::string> fieldPieces() {
+    std::vector<std::string> pieces;
+    for (const auto& row : quillet::codeSubstitutionTable()) {
+        pieces.emplace_back(row.pattern);
+        if (row.pattern.size() == 4) {
+            pieces.emplace_back(row.pattern.substr(0, 2));
+            pieces.emplace_back(row.pattern.substr(2));
+            pieces.emplace_back(row.pattern.substr(1, 3));
+        }
+    }
+    for (const auto& row : quillet::pairCharacterTable()) pieces.emplace_back(row.pattern);
+    for (const char* extra : {"80", "8080", "20", "|", "||", "| |", " ", "  ", "9", "1", "4", "8", "c8e9", "2520",
+                              "C1", "97A", "\u266A", "\u00C9 ", "\xC3", "\xA9", "\xFF", "\xE2\x99", "{", "--", "\t"})
+        pieces.emplace_back(extra);
+    return pieces;
+}
+
+TEST(CaptionDecoder, AgreesWithReferenceOnRandomFields) {
+    const std::vector<std::string> pieces = fieldPieces();
+#if defined(__SANITIZE_ADDRESS__)
+    const int fields = 1000;  // the reference is many times slower under the sanitizers
+#else
+    const int fields = 5000;
+#endif
+    std::mt19937 random(20240601);
+    for (int i = 0; i < fields; ++i) {
+        std::string field;
+        const int count = static_cast<int>(random() % 24);
+        for (int k = 0; k < count; ++k) {
+            switch (random() % 8) {
+                case 0: field += static_cast<char>(random() % 256); break;  // any byte
+                case 1: {  // a random lower-case group
+                    static const char digits[] = "0123456789abcdef";
+                    for (int d = 0; d < 4; ++d) field += digits[random() % 16];
+                    break;
+                }
+                default: field += pieces[random() % pieces.size()];
+            }
+            if (random() % 3 != 0) field += ' ';  // usually, but not always, a space between groups
+        }
+        expectAgreement(field);
+    }
+}
+
+TEST(CaptionDecoder, HugeFieldsDecode) {
+    std::mt19937 random(7);
+
+    std::string bytes(1 << 20, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() % 256);
+    const std::string fromBytes = decodeCodeField(bytes);
+    EXPECT_LE(fromBytes.size(), bytes.size());
+    EXPECT_EQ(decodeCodeField(bytes), fromBytes);  // same again once the caches are warm
+
+    std::string groups;
+    while (groups.size() < (1U << 20)) groups += "9420 9420 c8e9 9137 ";
+    std::string expected;
+    for (std::size_t i = 0; i < groups.size() / 20; ++i) expected += "Hi\u266A ";
+    EXPECT_EQ(decodeCodeField(groups), expected);
+
+    // One long run without spaces, and hex soup that keeps many rows half-matched.
+    std::string glued;
+    while (glued.size() < (1U << 18)) glued += "94209420c8e9";
+    expectAgreement(glued.substr(0, 4096));
+    EXPECT_FALSE(decodeCodeField(glued).empty());
+    std::string soup(1 << 17, '\0');
+    for (char& c : soup) c = "9412| "[random() % 6];
+    EXPECT_EQ(decodeCodeField(soup), decodeCodeField(soup));
+    expectAgreement(soup.substr(0, 8192));
+}
+
+TEST(CaptionDecoder, GivesTheSameResultOnAnotherThread) {
+    const std::string field = "9420 9420 94ae 94ae c8e9 2520 9137 4980 1323 1323";
+    const std::string here = decodeCodeField(field);
+    std::string there;
+    std::thread([&] { there = decodeCodeField(field); }).join();
+    EXPECT_EQ(there, here);
+}
+
+}  // namespace

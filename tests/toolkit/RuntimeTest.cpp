@@ -1,0 +1,289 @@
+// Class records, object creation, casts, delegates, plug-in entry points, layout
+// property lists and the runtime's exit code.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "toolkit/Controls.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/PropertyList.h"
+#include "toolkit/RegEx.h"
+#include "toolkit/Runtime.h"
+#include "toolkit/Window.h"
+
+namespace {
+
+using tk::PropertyEntry;
+using tk::PropertyType;
+
+class Thing : public tk::Object {
+public:
+    int calls = 0;
+    void Poke() { ++calls; }
+    bool Yes() { return true; }
+};
+
+std::vector<std::string>& Journal() {
+    static std::vector<std::string> journal;
+    return journal;
+}
+
+const tk::ClassRecord& ThingRecord() {
+    static tk::ClassRecord* rec = &tk::RuntimeRegisterClass("RuntimeTest.Thing", nullptr, [](tk::ClassRecord& r) {
+        r.SetFactory([] { return std::make_unique<Thing>(); });
+        r.SetInit([](tk::Object&) { Journal().push_back("init Thing"); });
+        r.SetExit([](tk::Object&) { Journal().push_back("exit Thing"); });
+        r.AddMethod("Poke", "%%", tk::Invoke<Thing>(&Thing::Poke));
+        r.AddMethod("Yes", "%b%", tk::Invoke<Thing>(&Thing::Yes));
+        r.DeclareProperty("Size", "i4");
+    });
+    return *rec;
+}
+
+const tk::ClassRecord& SubThingRecord() {
+    static tk::ClassRecord* rec =
+        &tk::RuntimeRegisterClass("RuntimeTest.SubThing", &ThingRecord(), [](tk::ClassRecord& r) {
+            r.SetInit([](tk::Object&) { Journal().push_back("init SubThing"); });
+            r.SetExit([](tk::Object&) { Journal().push_back("exit SubThing"); });
+            r.AddMethod("Poke", "%%", [](tk::Object& self, tk::Object*) -> std::any {
+                static_cast<Thing&>(self).calls += 10;
+                return {};
+            });
+            r.AddMethod("Extra", "%s%s");
+            r.DeclareProperty("MacProcId", "i4");
+            r.DeclareProperty("Items", "A1s");
+        });
+    return *rec;
+}
+
+std::string MessageOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const tk::UnsupportedFormatException& e) {
+        return e.what();
+    }
+    return "(no exception)";
+}
+
+TEST(ClassRegistryTest, RegistrationTablesAndObjects) {
+    const tk::ClassRecord& sub = SubThingRecord();
+    // A second registration of a name changes nothing and runs no fill.
+    bool filled = false;
+    tk::ClassRecord& again = tk::RuntimeRegisterClass("RuntimeTest.SubThing", nullptr, [&](tk::ClassRecord&) { filled = true; });
+    EXPECT_EQ(&again, &sub);
+    EXPECT_FALSE(filled);
+    EXPECT_EQ(again.Parent(), &ThingRecord());
+    EXPECT_EQ(tk::RuntimeFindClass("RuntimeTest.SubThing"), &sub);
+
+    auto all = tk::RuntimeRegisteredClasses();
+    auto pos = [&](const tk::ClassRecord* r) { return std::find(all.begin(), all.end(), r) - all.begin(); };
+    EXPECT_LT(pos(&ThingRecord()), pos(&sub));
+
+    // The table: the parent's rows first, an override in its parent's place, then own rows.
+    ASSERT_EQ(sub.Methods().size(), 3u);
+    EXPECT_EQ(sub.Methods()[0].name, "Poke");
+    EXPECT_EQ(sub.Methods()[1].name, "Yes");
+    EXPECT_EQ(sub.Methods()[2].name, "Extra");
+    EXPECT_EQ(ThingRecord().Methods().size(), 2u);
+
+    // Properties through the parents, letter case ignored.
+    ASSERT_NE(sub.FindProperty("MacProcID"), nullptr);
+    EXPECT_EQ(sub.FindProperty("MacProcID")->name, "MacProcId");
+    EXPECT_EQ(sub.FindProperty("size")->typeCode, "i4");
+    EXPECT_EQ(ThingRecord().FindProperty("MacProcId"), nullptr);
+    EXPECT_TRUE(sub.IsA(ThingRecord()));
+    EXPECT_FALSE(ThingRecord().IsA(sub));
+
+    // Creation: the parent's factory, inits ancestors first, exits the class's own first.
+    Journal().clear();
+    {
+        tk::Ref<tk::Object> o = tk::RuntimeNewObject(sub);
+        EXPECT_EQ(o->Class(), &sub);
+        EXPECT_EQ((std::vector<std::string>{"init Thing", "init SubThing"}), Journal());
+        tk::RuntimeInvokeMethod(*o, "Poke");
+        EXPECT_EQ(static_cast<Thing&>(*o).calls, 10);
+        EXPECT_THROW(tk::RuntimeInvokeMethod(*o, "Extra"), tk::RuntimeException);
+        EXPECT_THROW(tk::RuntimeInvokeMethod(*o, "Missing"), tk::RuntimeException);
+    }
+    EXPECT_EQ((std::vector<std::string>{"init Thing", "init SubThing", "exit SubThing", "exit Thing"}), Journal());
+
+    // Casts: nil stays nil, a wrong class raises, C++ objects of toolkit classes pass.
+    tk::Ref<tk::Object> thing = tk::RuntimeNewObject(ThingRecord());
+    EXPECT_EQ(tk::RuntimeCheckCast(tk::Ref<tk::Object>(), sub), nullptr);
+    EXPECT_EQ(tk::RuntimeCheckCast(thing, ThingRecord()), thing);
+    EXPECT_THROW(tk::RuntimeCheckCast(thing, sub), tk::IllegalCastException);
+    tk::Ref<tk::Object> box = std::make_shared<tk::CheckBox>();
+    EXPECT_NE(tk::RuntimeCheckCast<tk::RectControl>(box, tk::RectControl::__Lookup()), nullptr);
+    EXPECT_THROW(tk::RuntimeCheckCast(box, tk::ProgressBar::__Lookup()), tk::IllegalCastException);
+    EXPECT_THROW(tk::RuntimeNewObject(tk::RectControl::__Lookup()), tk::RuntimeException);
+    EXPECT_THROW(tk::RuntimeNotNil(tk::Ref<tk::Object>(), "The window"), tk::NilObjectException);
+}
+
+TEST(DelegateTest, SignatureTextsMustMatchAndDeadTargetsAreNil) {
+    EXPECT_EQ(tk::SignatureTextFromCode("%%"), "(  )");
+    EXPECT_EQ(tk::SignatureTextFromCode("%b%"), "(  ) as Boolean");
+    EXPECT_EQ(tk::SignatureTextFromCode("%o<MenuItem>%"), "(  ) as MenuItem");
+    EXPECT_EQ(tk::SignatureTextFromCode("%s%f8"), "( Double ) as String");
+    EXPECT_EQ(tk::SignatureTextFromCode("%%so<Delegate>"), "( String, Delegate )");
+    EXPECT_THROW(tk::SignatureTextFromCode("%"), tk::RuntimeException);
+
+    tk::Ref<tk::Object> thing = tk::RuntimeNewObject(ThingRecord());
+    auto yes = tk::RuntimeCreateDelegate(thing, "Yes", "(  ) as Boolean");
+    EXPECT_TRUE(yes->InvokeBoolean());
+    auto poke = tk::RuntimeCreateDelegate(thing, *ThingRecord().FindMethod("Poke"), "(  )");
+    poke->Invoke();
+    EXPECT_EQ(static_cast<Thing&>(*thing).calls, 1);
+    EXPECT_THROW(poke->InvokeBoolean(), tk::RuntimeException);  // no Boolean result
+
+    EXPECT_THROW(tk::RuntimeCreateDelegate(thing, "Yes", "(  )"), tk::RuntimeException);
+    EXPECT_THROW(tk::RuntimeCreateDelegate(thing, "Poke", "( )"), tk::RuntimeException);
+    EXPECT_THROW(tk::RuntimeCreateDelegate(thing, "Nope", "(  )"), tk::RuntimeException);
+    EXPECT_THROW(tk::RuntimeCreateDelegate(nullptr, "Poke", "(  )"), tk::NilObjectException);
+
+    thing.reset();  // the delegate does not keep its object alive
+    EXPECT_EQ(poke->Target(), nullptr);
+    EXPECT_THROW(poke->Invoke(), tk::NilObjectException);
+}
+
+TEST(PluginEntrypointTest, RegExAndBevelButtonAreReachable) {
+    tk::RuntimeInitExternalClasses();
+    auto& table = tk::RuntimeAllocatePluginEntrypointsTable(45);
+    ASSERT_EQ(table.size(), 45u);
+    table[0] = tk::RuntimeLookupPluginEntrypoint("RegEx");
+    table[1] = tk::RuntimeLookupPluginEntrypoint("BevelButton");
+    table[2] = tk::RuntimeLookupPluginEntrypoint("DisclosureTriangle");
+    ASSERT_NE(table[0], nullptr);
+    ASSERT_NE(table[1], nullptr);
+    EXPECT_EQ(table[2], nullptr);
+    EXPECT_EQ(table[1]->classRecord, &tk::BevelButton::__Lookup());
+
+    auto re = tk::RuntimeCheckCast<tk::RegEx>(tk::RuntimeNewObject(*table[0]->classRecord), *table[0]->classRecord);
+    re->SetSearchPattern(".scc");
+    EXPECT_NE(re->Search("show.scc"), nullptr);
+    // Objects made directly pass the cast by their C++ type.
+    tk::Ref<tk::Object> direct = std::make_shared<tk::RegEx>();
+    EXPECT_EQ(tk::RuntimeCheckCast(direct, *table[0]->classRecord), direct);
+}
+
+// ---- layout property lists ----------------------------------------------------------------
+
+std::vector<PropertyEntry> ProgressBarEntries() {
+    return {{"Name", PropertyType::String, std::string("ProgressBar1")},
+            {"Index", PropertyType::Integer, std::int32_t(-2147483647 - 1)},
+            {"Left", PropertyType::Integer, std::int32_t(20)},
+            {"Visible", PropertyType::Boolean, true},
+            {"HelpTag", PropertyType::String, std::string()},
+            {"Value", PropertyType::Integer, std::int32_t(0)},
+            {"Maximum", PropertyType::Integer, std::int32_t(100)}};
+}
+
+bool SameEntries(const std::vector<PropertyEntry>& a, const std::vector<PropertyEntry>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].value != b[i].value)
+            return false;
+    return true;
+}
+
+TEST(PropertyListTest, RoundTripsByTheTargetsClass) {
+    const auto entries = ProgressBarEntries();
+    const std::string bytes = tk::EncodePropertyList(entries);
+    EXPECT_TRUE(SameEntries(tk::DecodePropertyList(bytes, tk::ProgressBar::__Lookup()), entries));
+
+    // The same name has another type in another class: a check box's Value is a Boolean.
+    std::vector<PropertyEntry> box = {{"Caption", PropertyType::String, std::string("Paragraph form")},
+                                      {"Value", PropertyType::Boolean, false},
+                                      {"TextColor", PropertyType::Color, tk::Color{}},
+                                      {"Underline", PropertyType::Boolean, true}};
+    box.erase(box.begin() + 2);  // check boxes have no TextColor
+    EXPECT_TRUE(SameEntries(tk::DecodePropertyList(tk::EncodePropertyList(box), tk::CheckBox::__Lookup()), box));
+    // Reading the progress bar's list by the check box's types misreads it and fails.
+    EXPECT_THROW(tk::DecodePropertyList(bytes, tk::CheckBox::__Lookup()), tk::UnsupportedFormatException);
+
+    // Colours, zero bytes and spaces inside values, and "MacProcID" for "MacProcId".
+    std::vector<PropertyEntry> window = {{"BackColor", PropertyType::Color, tk::Color{255, 0, 32}},
+                                         {"Title", PropertyType::String, std::string("a b\0c", 5)},
+                                         {"MacProcID", PropertyType::Integer, std::int32_t(0)}};
+    EXPECT_TRUE(SameEntries(tk::DecodePropertyList(tk::EncodePropertyList(window), tk::Window::__Lookup()), window));
+    EXPECT_TRUE(tk::DecodePropertyList("", tk::Window::__Lookup()).empty());
+}
+
+TEST(PropertyListTest, ErrorsNameThePropertyAndTheOffset) {
+    const std::string bytes = tk::EncodePropertyList(ProgressBarEntries());
+    const auto& cls = tk::ProgressBar::__Lookup();
+    // "Name " (5) + count (4) + 12 = 21; "Index " 21..27, value 27..31; "Left " 31..36, value 36.
+    const std::string truncated = bytes.substr(0, 38);
+    std::string m = MessageOf([&] { tk::DecodePropertyList(truncated, cls); });
+    EXPECT_NE(m.find("\"Left\""), std::string::npos) << m;
+    EXPECT_NE(m.find("byte offset 36"), std::string::npos) << m;
+
+    // A string whose count runs past the end.
+    std::string longText = tk::EncodePropertyList({{"Name", PropertyType::String, std::string("abc")}});
+    longText[8] = 9;
+    m = MessageOf([&] { tk::DecodePropertyList(longText, cls); });
+    EXPECT_NE(m.find("\"Name\""), std::string::npos) << m;
+    EXPECT_NE(m.find("byte offset 9"), std::string::npos) << m;
+    // A count of nearly 4 GiB must not be believed either.
+    longText[5] = '\xFF';
+    EXPECT_THROW(tk::DecodePropertyList(longText, cls), tk::UnsupportedFormatException);
+
+    m = MessageOf([&] { tk::DecodePropertyList(bytes + "Colour \x01\x02\x03", cls); });
+    EXPECT_NE(m.find("unknown property \"Colour\""), std::string::npos) << m;
+    EXPECT_NE(m.find("byte offset " + std::to_string(bytes.size())), std::string::npos) << m;
+
+    m = MessageOf([&] { tk::DecodePropertyList(bytes + "xy", cls); });
+    EXPECT_NE(m.find("trailing"), std::string::npos) << m;
+    EXPECT_NE(m.find("\"Maximum\""), std::string::npos) << m;
+    EXPECT_NE(m.find("byte offset " + std::to_string(bytes.size())), std::string::npos) << m;
+
+    m = MessageOf([&] { tk::DecodePropertyList("Visible", cls); });
+    EXPECT_NE(m.find("space"), std::string::npos) << m;
+    EXPECT_NE(m.find("byte offset 0"), std::string::npos) << m;
+
+    m = MessageOf([&] { tk::DecodePropertyList(std::string("Visible \x02", 9), cls); });
+    EXPECT_NE(m.find("\"Visible\" at byte offset 8"), std::string::npos) << m;
+    EXPECT_THROW(tk::DecodePropertyList(" Visible \x01", cls), tk::UnsupportedFormatException);
+    EXPECT_THROW(tk::DecodePropertyList("Vis-ible \x01", cls), tk::UnsupportedFormatException);
+    // A declared property without a layout type cannot come from a list.
+    EXPECT_THROW(tk::DecodePropertyList("Backdrop \x01", tk::Canvas::__Lookup()), tk::UnsupportedFormatException);
+
+    // Every prefix of a good list that cuts an entry fails cleanly (and never reads past
+    // its end); a prefix that ends between entries is a shorter good list.
+    std::set<std::size_t> boundaries;
+    std::size_t end = 0;
+    for (const PropertyEntry& e : ProgressBarEntries())
+        boundaries.insert(end += tk::EncodePropertyList({e}).size());
+    for (std::size_t n = 1; n < bytes.size(); ++n) {
+        if (boundaries.count(n))
+            EXPECT_NO_THROW(tk::DecodePropertyList(bytes.substr(0, n), cls)) << n;
+        else
+            EXPECT_THROW(tk::DecodePropertyList(bytes.substr(0, n), cls), tk::UnsupportedFormatException) << n;
+    }
+}
+
+TEST(RuntimeExitTest, ExitCodeTellsWhetherAnExceptionWasReported) {
+    auto chooser = std::make_shared<tk::ScriptedChooser>();
+    chooser->SetAutoDismissMessages(true);
+    tk::ScopedDialogChooser scoped(chooser);
+
+    EXPECT_EQ(tk::RuntimeExit(), 0);
+    EXPECT_EQ(tk::RuntimeUnhandledExceptionCount(), 0u);
+    tk::RuntimeUnhandledException(tk::NilObjectException("The window is nil."));
+    ASSERT_EQ(chooser->Shown().size(), 1u);
+    EXPECT_NE(chooser->Shown()[0].message.find("NilObjectException"), std::string::npos);
+    EXPECT_NE(chooser->Shown()[0].message.find("The window is nil."), std::string::npos);
+    EXPECT_EQ(tk::RuntimeExit(), 1);
+    EXPECT_EQ(tk::RuntimeExit(), 0);  // the runtime starts afresh
+
+    // A report whose message box fails still returns.
+    auto failing = std::make_shared<tk::ScriptedChooser>();  // no answers: raises
+    tk::ScopedDialogChooser scoped2(failing);
+    tk::RuntimeUnhandledException(std::make_exception_ptr(std::runtime_error("plain")));
+    EXPECT_EQ(tk::RuntimeExit(), 1);
+}
+
+}  // namespace

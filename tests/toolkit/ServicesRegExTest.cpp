@@ -1,0 +1,85 @@
+// Regular-expression search.
+#include <gtest/gtest.h>
+
+#include "toolkit/RegEx.h"
+
+namespace {
+
+bool Finds(tk::RegEx& re, std::string_view text) { return re.Search(text) != nullptr; }
+
+TEST(RegExTest, FileNameAndTimecodeTests) {
+    tk::RegEx re;
+    re.SetSearchPattern(".scc");
+    EXPECT_EQ(re.SearchPattern(), ".scc");
+    EXPECT_TRUE(Finds(re, "show.scc"));
+    EXPECT_TRUE(Finds(re, "SHOW.SCC"));  // letter case is ignored by default
+    EXPECT_TRUE(Finds(re, "show.scc.txt"));
+    EXPECT_TRUE(Finds(re, "xscc"));  // any one character before the letters
+    EXPECT_FALSE(Finds(re, "scc"));
+    EXPECT_FALSE(Finds(re, "show.txt"));
+    EXPECT_FALSE(Finds(re, ""));
+
+    re.SetSearchPattern("\\d\\d\\:");
+    EXPECT_TRUE(Finds(re, "00:00:01:15\t9420 9420"));
+    EXPECT_TRUE(Finds(re, "header\t9420 trailing 12:"));
+    EXPECT_FALSE(Finds(re, "0:0:1;15\t9420"));
+    EXPECT_FALSE(Finds(re, "   "));
+    EXPECT_FALSE(Finds(re, "\xD9\xA1\xD9\xA2:"));  // digits of other scripts are not \d
+
+    re.Options()->CaseSensitive = true;
+    re.SetSearchPattern(".scc");
+    EXPECT_FALSE(Finds(re, "SHOW.SCC"));
+    re.Options()->CaseSensitive = false;  // applies from the next search
+    EXPECT_TRUE(Finds(re, "SHOW.SCC"));
+}
+
+TEST(RegExTest, CleanUpClassesAndMatchDetails) {
+    tk::RegEx re;
+    EXPECT_TRUE(Finds(re, "anything"));  // no pattern yet: the empty pattern matches
+    re.SetSearchPattern("[^|]");
+    EXPECT_FALSE(Finds(re, "|"));
+    EXPECT_FALSE(Finds(re, "||"));
+    EXPECT_FALSE(Finds(re, ""));
+    EXPECT_TRUE(Finds(re, "|a"));
+    EXPECT_TRUE(Finds(re, "  "));
+    re.SetSearchPattern("[^ *]");
+    EXPECT_FALSE(Finds(re, " * "));
+    EXPECT_TRUE(Finds(re, "|"));
+    EXPECT_TRUE(Finds(re, "\xC3\xA9"));
+
+    re.SetSearchPattern("(\\d+):(x)?(\\d+)");
+    auto match = re.Search("caf\xC3\xA9 12:34");
+    ASSERT_NE(match, nullptr);
+    EXPECT_EQ(match->MatchedText(), "12:34");
+    EXPECT_EQ(match->SubExpressionCount(), 4);
+    EXPECT_EQ(match->SubExpressionStartB(0), 6);  // bytes, the two of the accented letter counted
+    EXPECT_EQ(match->SubExpressionString(1), "12");
+    EXPECT_EQ(match->SubExpressionString(2), "");
+    EXPECT_EQ(match->SubExpressionStartB(2), -1);
+    EXPECT_EQ(match->SubExpressionStartB(3), 9);
+    EXPECT_THROW(match->SubExpressionString(4), tk::OutOfBoundsException);
+    EXPECT_THROW(match->SubExpressionStartB(-1), tk::OutOfBoundsException);
+
+    // Invalid UTF-8 in the text is searched, not a crash.
+    re.SetSearchPattern("b");
+    EXPECT_TRUE(Finds(re, "a\xFF" "b"));
+}
+
+TEST(RegExTest, AnInvalidPatternRaisesAndKeepsThePreviousOne) {
+    auto re = std::make_shared<tk::RegEx>();
+    re->SetSearchPattern("a+");
+    for (const char* bad : {"(", "[a-", "a{2,1}", "\\"}) {
+        try {
+            re->SetSearchPattern(bad);
+            ADD_FAILURE() << "accepted " << bad;
+        } catch (const tk::RegExException& e) {
+            EXPECT_EQ(e.Kind(), "RegExException");
+            EXPECT_NE(std::string(e.what()).find(bad), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(re->SearchPattern(), "a+");
+    EXPECT_TRUE(Finds(*re, "baab"));
+    EXPECT_THROW(re->SetSearchPattern("("), tk::RuntimeException);  // catchable as the base kind
+}
+
+}  // namespace

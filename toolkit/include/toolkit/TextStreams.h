@@ -1,0 +1,84 @@
+#pragma once
+// Text file streams. Input is read as UTF-8; output is written as UTF-8 and committed
+// atomically.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/Object.h"
+
+namespace tk {
+
+// Reads a text file line by line through a fixed-size buffer, so files of any size
+// and lines of any length take linear time.
+//  - LF, CRLF and a lone CR each end a line; ReadLine returns the line without it.
+//  - The bytes are decoded as UTF-8: each maximal invalid subpart of a sequence (as the
+//    Unicode standard recommends) becomes one U+FFFD, so the result is always valid
+//    UTF-8. A NUL byte is kept.
+//  - A byte-order mark at the very start of the file is skipped.
+//  - Eof() is true once no line remains: right after the last line has been read. A
+//    final line end does not start another line, so "a\nb\n" and "a\nb" both give
+//    "a", "b". "\n" gives one empty line; the empty file gives none (Eof() is true at
+//    once). ReadLine at the end returns the empty text.
+// (The end test is spelled Eof: EOF is a macro of the C library.)
+class TextInputStream : public Object {
+public:
+    // Opens the file; nil when it cannot be opened for reading or is a folder.
+    static Ref<TextInputStream> Open(const std::filesystem::path& path);
+    ~TextInputStream() override;
+
+    std::string ReadLine();
+    bool Eof();
+    // Closes the file. Afterwards Eof() is true and ReadLine returns the empty text.
+    void Close() noexcept;
+
+private:
+    explicit TextInputStream(std::FILE* file);
+    bool Fill();  // reads more bytes; false at the end of the file
+    void SkipPendingLineFeed();
+
+    std::FILE* file_ = nullptr;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0, end_ = 0;
+    bool atStart_ = true;            // the byte-order mark test is still to be made
+    bool pendingLineFeed_ = false;   // the last line ended with CR: an LF after it belongs to it
+    bool fileDone_ = false;
+};
+
+// Writes a text file through a temporary file in the same folder. Close() commits:
+// the finished file replaces any existing one in a single rename, so a failure never
+// leaves a half-written file in its place. A stream destroyed without Close() discards
+// what it wrote and leaves an existing file untouched.
+class TextOutputStream : public Object {
+public:
+    // Raises IOException naming the file when it cannot be created.
+    static Ref<TextOutputStream> Create(const std::filesystem::path& path);
+    ~TextOutputStream() override;
+
+    // Writes the text (UTF-8) followed by EndOfLine(). Raises IOException when the
+    // write fails or the stream is closed.
+    void WriteLine(std::string_view text);
+    // Writes the text without a line end.
+    void Write(std::string_view text);
+    // Commits the file. Raises IOException naming the file when the commit fails; the
+    // existing file, if any, is then unchanged. Closing again does nothing.
+    void Close();
+
+    const std::filesystem::path& Path() const noexcept { return path_; }
+
+    // Test seam: makes the next commit of any stream fail as a full disk would.
+    static void FailNextCommitForTesting();
+
+private:
+    struct Impl;
+    explicit TextOutputStream(std::filesystem::path path, std::unique_ptr<Impl> impl);
+
+    std::filesystem::path path_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tk

@@ -1,0 +1,67 @@
+#include "toolkit/BackgroundTask.h"
+
+#include <time.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+#include <cstdint>
+
+namespace tk {
+namespace {
+
+// Turns come no more often than this, so a tight loop is not slowed down by the event loop.
+constexpr std::int64_t kMinTurnIntervalNs = 15'000'000;
+
+// A clock that is cheap enough to read on every call. The coarse monotonic clock is a
+// plain memory read (a few nanoseconds) with a resolution of a few milliseconds, which
+// is all a 15 ms interval needs. Reading it on every call, rather than every N calls,
+// means a turn is never late by more than one pass, however long passes take.
+std::int64_t NowNs() noexcept {
+#if defined(CLOCK_MONOTONIC_COARSE)
+    timespec ts{};
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) == 0)
+        return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+#endif
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct State {
+    std::int64_t lastTurnNs = INT64_MIN / 2;
+    bool inTurn = false;
+    std::uint64_t turns = 0;
+};
+
+State& TheState() {
+    static State state;
+    return state;
+}
+
+}  // namespace
+
+void RuntimeBackgroundTask() {
+    State& s = TheState();
+    if (s.inTurn) return;  // called from an event handler during our own turn
+    const std::int64_t now = NowNs();
+    if (now - s.lastTurnNs < kMinTurnIntervalNs) return;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || app->thread() != QThread::currentThread()) return;
+
+    s.inTurn = true;
+    ++s.turns;
+    struct EndTurn {
+        State& s;
+        ~EndTurn() {
+            s.inTurn = false;
+            // Measured after the turn, so a slow repaint does not make the next turn due at once.
+            s.lastTurnNs = NowNs();
+        }
+    } endTurn{s};
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+std::uint64_t BackgroundTaskTurns() noexcept { return TheState().turns; }
+
+}  // namespace tk

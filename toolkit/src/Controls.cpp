@@ -1,0 +1,628 @@
+#include "toolkit/Controls.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFont>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QToolButton>
+
+#include <algorithm>
+
+#include "RuntimeInternal.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/Picture.h"
+#include "toolkit/Runtime.h"
+#include "toolkit/Window.h"
+
+namespace tk {
+namespace {
+
+QString ToQt(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+void DeclareTextStyle(ClassRecord& r) {
+    r.DeclareProperty("TextFont", "s");
+    r.DeclareProperty("TextSize", "i4");
+    r.DeclareProperty("Bold", "b");
+    r.DeclareProperty("Italic", "b");
+    r.DeclareProperty("Underline", "b");
+}
+
+template <class T>
+void DeclareConcrete(ClassRecord& r) {
+    r.SetFactory([] { return std::make_unique<T>(); });
+    r.SetTypeTest([](const Object& o) { return dynamic_cast<const T*>(&o) != nullptr; });
+}
+
+bool Is(const PropertyEntry& e, const char* lowerName) { return detail::AsciiLower(e.name) == lowerName; }
+
+// Paints its picture at the top left; the rest is the background (when erased).
+class CanvasWidget : public QWidget {
+public:
+    QImage image;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (image.isNull())
+            return;
+        QPainter painter(this);
+        painter.drawImage(QPoint(0, 0), image);
+    }
+};
+
+}  // namespace
+
+struct RectControl::QtParts {
+    QPointer<QWidget> widget;
+    // Context of the control's connections: they end when the control does.
+    QObject guard;
+    bool acceptFocus = true;
+    bool tabStop = true;
+    bool focusSet = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// RectControl
+
+RectControl::RectControl(QWidget* widget) : qt_(new QtParts) {
+    SetClassRecord(&__Lookup());
+    qt_->widget = widget;
+}
+
+RectControl::~RectControl() {
+    QPointer<QWidget> widget = qt_->widget;
+    delete qt_;  // ends the connections before the widget can say anything more
+    if (widget) {
+        widget->hide();
+        detail::DeleteQObjectSafely(widget.data());
+    }
+}
+
+const ClassRecord& RectControl::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("RectControl", nullptr, [](ClassRecord& r) {
+        r.SetTypeTest([](const Object& o) { return dynamic_cast<const RectControl*>(&o) != nullptr; });
+        r.AddMethod("Constructor", "%%", Invoke<RectControl>(&RectControl::Constructor));
+        r.AddMethod("Refresh", "%%", Invoke<RectControl>(&RectControl::Refresh));
+        r.DeclareProperty("Name", "s");
+        r.DeclareProperty("Index", "i4");
+        for (const char* name : {"Left", "Top", "Width", "Height"})
+            r.DeclareProperty(name, "i4");
+        for (const char* name : {"LockLeft", "LockTop", "LockRight", "LockBottom"})
+            r.DeclareProperty(name, "b");
+        r.DeclareProperty("TabPanelIndex", "i4");
+        r.DeclareProperty("TabIndex", "i4");
+        r.DeclareProperty("TabStop", "b");
+        r.DeclareProperty("InitialParent", "s");
+        r.DeclareProperty("Visible", "b");
+        r.DeclareProperty("HelpTag", "s");
+        r.DeclareProperty("AutoDeactivate", "b");
+        r.DeclareProperty("Enabled", "b");
+    });
+    return *record;
+}
+
+void RectControl::Constructor() {
+    if (constructed_)
+        throw RuntimeException("The control is constructed already.");
+    constructed_ = true;
+}
+
+void RectControl::SetBounds(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = std::max(0, width);
+    height_ = std::max(0, height);
+    Place();
+}
+
+void RectControl::SetVisible(bool visible) {
+    visible_ = visible;
+    Place();
+}
+
+void RectControl::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (QWidget* w = qt_->widget)
+        w->setEnabled(enabled);
+}
+
+void RectControl::Refresh() {
+    if (QWidget* w = qt_->widget)
+        w->repaint();
+}
+
+const PropertyValue* RectControl::LayoutProperty(std::string_view name) const {
+    const std::string lower = detail::AsciiLower(name);
+    for (const PropertyEntry& p : layout_)
+        if (detail::AsciiLower(p.name) == lower)
+            return &p.value;
+    return nullptr;
+}
+
+void RectControl::ApplyLayoutProperty(const PropertyEntry& e) {
+    const ClassRecord* cls = Class() ? Class() : &__Lookup();
+    if (!cls->FindProperty(e.name))
+        throw UnsupportedFormatException("Class " + cls->Name() + " has no property \"" + e.name + "\".");
+    try {
+        if (!ApplyOwnProperty(e)) {
+            QWidget* w = qt_->widget;
+            if (Is(e, "name")) {
+                // The window's name for the control wins; the list names it only while
+                // no window holds it under a name.
+                if (name_.empty())
+                    name_ = std::get<std::string>(e.value);
+            } else if (Is(e, "left")) {
+                left_ = std::get<std::int32_t>(e.value);
+                Place();
+            } else if (Is(e, "top")) {
+                top_ = std::get<std::int32_t>(e.value);
+                Place();
+            } else if (Is(e, "width")) {
+                width_ = std::max(0, std::get<std::int32_t>(e.value));
+                Place();
+            } else if (Is(e, "height")) {
+                height_ = std::max(0, std::get<std::int32_t>(e.value));
+                Place();
+            } else if (Is(e, "visible")) {
+                SetVisible(std::get<bool>(e.value));
+            } else if (Is(e, "enabled")) {
+                SetEnabled(std::get<bool>(e.value));
+            } else if (Is(e, "initialparent")) {
+                SetContainer(std::get<std::string>(e.value));
+            } else if (Is(e, "helptag")) {
+                if (w)
+                    w->setToolTip(ToQt(std::get<std::string>(e.value)));
+            } else if (Is(e, "textfont")) {
+                textFont_ = std::get<std::string>(e.value);
+                ApplyFont();
+            } else if (Is(e, "textsize")) {
+                textSize_ = std::get<std::int32_t>(e.value);
+                ApplyFont();
+            } else if (Is(e, "bold")) {
+                bold_ = std::get<bool>(e.value);
+                ApplyFont();
+            } else if (Is(e, "italic")) {
+                italic_ = std::get<bool>(e.value);
+                ApplyFont();
+            } else if (Is(e, "underline")) {
+                underline_ = std::get<bool>(e.value);
+                ApplyFont();
+            } else if (Is(e, "tabstop") || Is(e, "acceptfocus")) {
+                (Is(e, "tabstop") ? qt_->tabStop : qt_->acceptFocus) = std::get<bool>(e.value);
+                if (w)
+                    w->setFocusPolicy(!qt_->acceptFocus ? Qt::NoFocus
+                                      : qt_->tabStop    ? Qt::StrongFocus
+                                                        : Qt::ClickFocus);
+            }
+            // Everything else ("Index", the locks, "TabPanelIndex", "TabIndex",
+            // "AutoDeactivate", "DataSource", "DataField", the bevel button's caption
+            // and icon placement ...) is kept for code to read and has no visible effect.
+        }
+    } catch (const std::bad_variant_access&) {
+        throw UnsupportedFormatException("Property \"" + e.name + "\" of " + cls->Name() +
+                                         " was given a value of another type.");
+    }
+    for (PropertyEntry& p : layout_) {
+        if (detail::AsciiLower(p.name) == detail::AsciiLower(e.name)) {
+            p = e;
+            return;
+        }
+    }
+    layout_.push_back(e);
+}
+
+Ref<Delegate> RectControl::EventHandler(std::string_view event) const {
+    auto it = handlers_.find(event);
+    return it == handlers_.end() ? nullptr : it->second;
+}
+
+void RectControl::RaiseEvent(std::string_view event) {
+    Ref<Delegate> handler = EventHandler(event);
+    if (!handler)
+        return;
+    // Held for the call: a handler may close the window that holds this control.
+    Ref<Object> keep = weak_from_this().lock();
+    detail::Guarded([&] { handler->Invoke(this); });
+}
+
+QWidget* RectControl::Widget() const noexcept { return qt_->widget.data(); }
+
+QObject* RectControl::ConnectionGuard() const noexcept { return &qt_->guard; }
+
+bool RectControl::HasEvent(std::string_view) const { return false; }
+
+bool RectControl::ApplyOwnProperty(const PropertyEntry&) { return false; }
+
+void RectControl::ApplyFont() {
+    QWidget* w = qt_->widget;
+    if (!w)
+        return;
+    const bool system = textFont_.empty() || textFont_ == "System";
+    QFont font = QApplication::font(w);
+    if (!system)
+        font.setFamilies({ToQt(textFont_)});
+    if (textSize_ > 0)
+        font.setPointSize(textSize_);
+    font.setBold(bold_);
+    font.setItalic(italic_);
+    font.setUnderline(underline_);
+    w->setFont(font);
+}
+
+void RectControl::Place() {
+    QWidget* w = qt_->widget;
+    if (!w)
+        return;
+    // Left and Top always measure the window's client area; a control inside another
+    // one is placed relative to it in Qt, so the container's place is taken off.
+    int ox = 0, oy = 0;
+    if (Ref<RectControl> c = container_.lock()) {
+        ox = c->Left();
+        oy = c->Top();
+    }
+    w->setGeometry(left_ - ox, top_ - oy, width_, height_);
+    // A widget without a parent would become a window of its own when shown.
+    if (w->parentWidget())
+        w->setVisible(visible_);
+}
+
+void RectControl::AttachTo(const Ref<tk::Window>& window) {
+    window_ = window;
+    if (QWidget* w = qt_->widget) {
+        w->setParent(window->ClientArea());
+        Place();
+    }
+}
+
+void RectControl::SetContainer(const std::string& controlName) {
+    Ref<tk::Window> window = window_.lock();
+    if (!window)
+        throw NilObjectException("Control \"" + name_ + "\" has no window to find \"" + controlName + "\" in.");
+    Ref<RectControl> container;
+    if (!controlName.empty()) {
+        container = window->ControlByName(controlName);
+        if (!container)
+            throw RuntimeException("Control \"" + name_ + "\": the window has no control \"" + controlName +
+                                   "\" to place it in.");
+        for (Ref<RectControl> c = container; c; c = c->container_.lock())
+            if (c.get() == this)
+                throw RuntimeException("Control \"" + name_ + "\" cannot be placed inside itself.");
+    }
+    container_ = container;
+    if (QWidget* w = qt_->widget) {
+        QWidget* parent = container ? container->Widget() : window->ClientArea();
+        if (parent)
+            w->setParent(parent);
+        Place();
+        w->raise();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// the control classes
+
+CheckBox::CheckBox() : RectControl(new QCheckBox) {
+    SetClassRecord(&__Lookup());
+    // clicked, not toggled: a Value set by code must not look like the user's click.
+    QObject::connect(static_cast<QCheckBox*>(Widget()), &QAbstractButton::clicked, ConnectionGuard(),
+                     [this] { RaiseEvent("Action"); });
+}
+
+const ClassRecord& CheckBox::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("CheckBox", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareConcrete<CheckBox>(r);
+        r.DeclareProperty("Caption", "s");
+        DeclareTextStyle(r);
+        r.DeclareProperty("Value", "b");
+        r.DeclareProperty("DataSource", "s");
+        r.DeclareProperty("DataField", "s");
+    });
+    return *record;
+}
+
+std::string CheckBox::Caption() const {
+    auto* b = static_cast<QCheckBox*>(Widget());
+    return b ? b->text().toStdString() : std::string();
+}
+
+void CheckBox::SetCaption(std::string_view caption) {
+    if (auto* b = static_cast<QCheckBox*>(Widget()))
+        b->setText(ToQt(caption));
+}
+
+bool CheckBox::Value() const {
+    auto* b = static_cast<QCheckBox*>(Widget());
+    return b && b->isChecked();
+}
+
+void CheckBox::SetValue(bool checked) {
+    if (auto* b = static_cast<QCheckBox*>(Widget()))
+        b->setChecked(checked);
+}
+
+bool CheckBox::HasEvent(std::string_view event) const { return event == "Action"; }
+
+bool CheckBox::ApplyOwnProperty(const PropertyEntry& e) {
+    if (Is(e, "caption"))
+        SetCaption(std::get<std::string>(e.value));
+    else if (Is(e, "value"))
+        SetValue(std::get<bool>(e.value));
+    else
+        return false;
+    return true;
+}
+
+RadioButton::RadioButton() : RectControl(new QRadioButton) {
+    SetClassRecord(&__Lookup());
+    QObject::connect(static_cast<QRadioButton*>(Widget()), &QAbstractButton::clicked, ConnectionGuard(),
+                     [this] { RaiseEvent("Action"); });
+}
+
+const ClassRecord& RadioButton::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("RadioButton", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareConcrete<RadioButton>(r);
+        r.DeclareProperty("Caption", "s");
+        DeclareTextStyle(r);
+        r.DeclareProperty("Value", "b");
+    });
+    return *record;
+}
+
+std::string RadioButton::Caption() const {
+    auto* b = static_cast<QRadioButton*>(Widget());
+    return b ? b->text().toStdString() : std::string();
+}
+
+void RadioButton::SetCaption(std::string_view caption) {
+    if (auto* b = static_cast<QRadioButton*>(Widget()))
+        b->setText(ToQt(caption));
+}
+
+bool RadioButton::Value() const {
+    auto* b = static_cast<QRadioButton*>(Widget());
+    return b && b->isChecked();
+}
+
+void RadioButton::SetValue(bool selected) {
+    auto* b = static_cast<QRadioButton*>(Widget());
+    if (!b)
+        return;
+    if (selected || !b->isChecked()) {
+        b->setChecked(selected);
+        return;
+    }
+    // Qt keeps an exclusive group's only selected button selected; code may clear it.
+    b->setAutoExclusive(false);
+    b->setChecked(false);
+    b->setAutoExclusive(true);
+}
+
+bool RadioButton::HasEvent(std::string_view event) const { return event == "Action"; }
+
+bool RadioButton::ApplyOwnProperty(const PropertyEntry& e) {
+    if (Is(e, "caption"))
+        SetCaption(std::get<std::string>(e.value));
+    else if (Is(e, "value"))
+        SetValue(std::get<bool>(e.value));
+    else
+        return false;
+    return true;
+}
+
+BevelButton::BevelButton() : RectControl(new QToolButton) {
+    SetClassRecord(&__Lookup());
+    auto* b = static_cast<QToolButton*>(Widget());
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // Small "?" buttons of 17 by 16 pixels must still show their caption: no margins
+    // beyond the frame.
+    b->setContentsMargins(0, 0, 0, 0);
+    b->setStyleSheet(QString());
+    QObject::connect(b, &QAbstractButton::clicked, ConnectionGuard(), [this] { RaiseEvent("Action"); });
+}
+
+const ClassRecord& BevelButton::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("BevelButton", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareConcrete<BevelButton>(r);
+        r.DeclareProperty("Caption", "s");
+        for (const char* name : {"CaptionAlign", "CaptionPlacement", "CaptionDelta", "IconAlign", "IconDX", "IconDY",
+                                 "Bevel", "HasMenu"})
+            r.DeclareProperty(name, "i4");
+        r.DeclareProperty("Value", "b");
+        r.DeclareProperty("MenuValue", "i4");
+        r.DeclareProperty("ButtonType", "i4");
+        r.DeclareProperty("AcceptFocus", "b");
+        DeclareTextStyle(r);
+    });
+    return *record;
+}
+
+std::string BevelButton::Caption() const {
+    auto* b = static_cast<QToolButton*>(Widget());
+    return b ? b->text().toStdString() : std::string();
+}
+
+void BevelButton::SetCaption(std::string_view caption) {
+    if (auto* b = static_cast<QToolButton*>(Widget()))
+        b->setText(ToQt(caption));
+}
+
+bool BevelButton::HasEvent(std::string_view event) const { return event == "Action"; }
+
+bool BevelButton::ApplyOwnProperty(const PropertyEntry& e) {
+    if (Is(e, "caption"))
+        SetCaption(std::get<std::string>(e.value));
+    else if (Is(e, "value"))
+        SetValue(std::get<bool>(e.value));
+    else
+        return false;
+    return true;
+}
+
+StaticText::StaticText() : RectControl(new QLabel) {
+    SetClassRecord(&__Lookup());
+    auto* label = static_cast<QLabel*>(Widget());
+    label->setTextFormat(Qt::PlainText);
+    SetTextAlign(0);
+}
+
+const ClassRecord& StaticText::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("StaticText", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareConcrete<StaticText>(r);
+        r.DeclareProperty("Text", "s");
+        r.DeclareProperty("TextAlign", "i4");
+        r.DeclareProperty("TextColor", "c");
+        r.DeclareProperty("Multiline", "b");
+        DeclareTextStyle(r);
+        r.DeclareProperty("DataSource", "s");
+        r.DeclareProperty("DataField", "s");
+    });
+    return *record;
+}
+
+std::string StaticText::Text() const {
+    auto* l = static_cast<QLabel*>(Widget());
+    return l ? l->text().toStdString() : std::string();
+}
+
+void StaticText::SetText(std::string_view text) {
+    if (auto* l = static_cast<QLabel*>(Widget()))
+        l->setText(ToQt(text));
+}
+
+void StaticText::SetTextAlign(int align) {
+    textAlign_ = align;
+    auto* l = static_cast<QLabel*>(Widget());
+    if (!l)
+        return;
+    const Qt::Alignment h = align == 1 ? Qt::AlignHCenter : align == 2 ? Qt::AlignRight : Qt::AlignLeft;
+    l->setAlignment(h | Qt::AlignVCenter);
+}
+
+void StaticText::SetTextColor(Color color) {
+    textColor_ = color;
+    if (QWidget* w = Widget()) {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::WindowText, QColor(color.red, color.green, color.blue));
+        w->setPalette(pal);
+    }
+}
+
+bool StaticText::ApplyOwnProperty(const PropertyEntry& e) {
+    if (Is(e, "text"))
+        SetText(std::get<std::string>(e.value));
+    else if (Is(e, "textalign"))
+        SetTextAlign(std::get<std::int32_t>(e.value));
+    else if (Is(e, "textcolor"))
+        SetTextColor(std::get<Color>(e.value));
+    else if (Is(e, "multiline")) {
+        if (auto* l = static_cast<QLabel*>(Widget()))
+            l->setWordWrap(std::get<bool>(e.value));
+    } else
+        return false;
+    return true;
+}
+
+ProgressBar::ProgressBar() : RectControl(new QProgressBar) {
+    SetClassRecord(&__Lookup());
+    auto* bar = static_cast<QProgressBar*>(Widget());
+    bar->setTextVisible(false);
+    bar->setRange(0, maximum_);
+    bar->setValue(0);
+}
+
+const ClassRecord& ProgressBar::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("ProgressBar", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareConcrete<ProgressBar>(r);
+        r.DeclareProperty("Value", "i4");
+        r.DeclareProperty("Maximum", "i4");
+    });
+    return *record;
+}
+
+std::int32_t ProgressBar::Value() const { return value_; }
+
+void ProgressBar::SetValue(std::int32_t value) {
+    value_ = value;
+    if (auto* bar = static_cast<QProgressBar*>(Widget()))
+        bar->setValue(std::clamp(value_, 0, std::max(0, maximum_)));
+}
+
+std::int32_t ProgressBar::Maximum() const { return maximum_; }
+
+void ProgressBar::SetMaximum(std::int32_t maximum) {
+    maximum_ = maximum;
+    if (auto* bar = static_cast<QProgressBar*>(Widget())) {
+        bar->setRange(0, std::max(0, maximum_));
+        bar->setValue(std::clamp(value_, 0, std::max(0, maximum_)));
+    }
+}
+
+bool ProgressBar::ApplyOwnProperty(const PropertyEntry& e) {
+    if (Is(e, "value"))
+        SetValue(std::get<std::int32_t>(e.value));
+    else if (Is(e, "maximum"))
+        SetMaximum(std::get<std::int32_t>(e.value));
+    else
+        return false;
+    return true;
+}
+
+Canvas::Canvas() : RectControl(new CanvasWidget) { SetClassRecord(&__Lookup()); }
+
+const ClassRecord& Canvas::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("Canvas", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareConcrete<Canvas>(r);
+        for (const char* name : {"UseFocusRing", "AcceptFocus", "AcceptTabs", "EraseBackground"})
+            r.DeclareProperty(name, "b");
+        r.DeclareProperty("Backdrop", "o<Picture>");
+    });
+    return *record;
+}
+
+void Canvas::SetBackdrop(Ref<Picture> picture) {
+    backdrop_ = std::move(picture);
+    if (auto* w = static_cast<CanvasWidget*>(Widget())) {
+        w->image = backdrop_ ? backdrop_->Image() : QImage();
+        w->update();
+    }
+}
+
+bool Canvas::ApplyOwnProperty(const PropertyEntry& e) {
+    if (Is(e, "erasebackground")) {
+        if (QWidget* w = Widget())
+            w->setAutoFillBackground(std::get<bool>(e.value));
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// free functions
+
+void _InstallInstanceEventHandler(const Ref<RectControl>& control, std::string_view event,
+                                  const Ref<Delegate>& handler) {
+    if (!control)
+        throw NilObjectException("An event handler cannot be installed on a nil control.");
+    if (!handler)
+        throw NilObjectException("A nil handler cannot be installed for \"" + std::string(event) + "\".");
+    if (!control->HasEvent(event))
+        throw RuntimeException("Control \"" + control->Name() + "\" has no event \"" + std::string(event) + "\".");
+    control->handlers_[std::string(event)] = handler;
+}
+
+SelfAndMe RuntimeSwapSelfAndMe(Object* me) {
+    auto* control = dynamic_cast<RectControl*>(me);
+    if (!control)
+        throw NilObjectException("An event handler was called without the control that raised the event.");
+    Ref<RectControl> meRef = std::dynamic_pointer_cast<RectControl>(control->weak_from_this().lock());
+    Ref<Window> window = control->Window();
+    if (!meRef || !window)
+        throw NilObjectException("Control \"" + control->Name() + "\" has no window.");
+    return SelfAndMe{std::move(window), std::move(meRef)};
+}
+
+}  // namespace tk

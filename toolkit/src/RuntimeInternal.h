@@ -1,0 +1,67 @@
+#pragma once
+// What the runtime's sources share and nobody else sees.
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "toolkit/Object.h"
+
+class QObject;
+
+namespace tk {
+
+class MenuBar;
+class Window;
+
+struct ObjectAccess {
+    static void Stamp(Object& object, const ClassRecord* record) noexcept { object.class_ = record; }
+};
+
+namespace detail {
+
+// Qt must never see a C++ exception unwind through its event dispatch, so every place
+// where Qt calls into the toolkit runs the toolkit's code through Guarded: an escaping
+// exception is reported and swallowed there. The depth also tells destructors that Qt
+// is inside one of our widgets right now, so widgets must be deleted later, not now.
+std::size_t& DispatchDepth() noexcept;
+
+// RuntimeUnhandledException without the chance of throwing.
+void ReportUnhandled(std::exception_ptr e) noexcept;
+
+template <class F>
+void Guarded(F&& f) noexcept {
+    struct Depth {
+        Depth() { ++DispatchDepth(); }
+        ~Depth() { --DispatchDepth(); }
+    } depth;
+    try {
+        std::forward<F>(f)();
+    } catch (...) {
+        ReportUnhandled(std::current_exception());
+    }
+}
+
+// Deletes a QObject now, or on the next event-loop turn while Qt is dispatching.
+void DeleteQObjectSafely(QObject* object) noexcept;
+
+// Window bookkeeping (Window.cpp).
+void WindowOpened(const Ref<Window>& window);
+void WindowConstructionFailed(Window& window) noexcept;
+void WindowClosed(Window& window);
+void WindowReopened(Window& window);
+void ReleaseWindowLists() noexcept;
+// Rebuilds the Qt menus of every window showing `bar`.
+void MenuBarChanged(const MenuBar& bar);
+// Applies the auto-enable rule to the application's bar and every window's bar.
+void RefreshAllMenus();
+
+// Look-up caches of the class records (Runtime.cpp).
+void ClearIntrospectionCaches() noexcept;
+
+// Lower-case ASCII copy, for names compared without regard to case.
+std::string AsciiLower(std::string_view text);
+
+}  // namespace detail
+}  // namespace tk

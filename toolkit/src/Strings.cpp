@@ -1,0 +1,307 @@
+#include "toolkit/Strings.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+#include <vector>
+
+#include "toolkit/Exceptions.h"
+
+namespace tk {
+namespace {
+
+// Bytes taken by the character that starts at `pos`: the length of a well-formed UTF-8
+// sequence (no overlong forms, no surrogates, nothing above U+10FFFF), or 1 when the byte
+// there does not start one. Counting a stray byte as a character of its own means a text
+// that is not valid UTF-8 still splits into pieces that join back to the same bytes.
+std::size_t characterLength(std::string_view text, std::size_t pos) {
+    const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byteAt(pos);
+    if (lead < 0x80)
+        return 1;
+
+    std::size_t continuation = 0;
+    unsigned char low = 0x80;   // allowed range of the first continuation byte
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        continuation = 1;
+    } else if (lead == 0xE0) {
+        continuation = 2;
+        low = 0xA0;
+    } else if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF) {
+        continuation = 2;
+    } else if (lead == 0xED) {
+        continuation = 2;
+        high = 0x9F;
+    } else if (lead == 0xF0) {
+        continuation = 3;
+        low = 0x90;
+    } else if (lead >= 0xF1 && lead <= 0xF3) {
+        continuation = 3;
+    } else if (lead == 0xF4) {
+        continuation = 3;
+        high = 0x8F;
+    } else {
+        return 1;
+    }
+
+    if (text.size() - pos <= continuation)
+        return 1;
+    if (byteAt(pos + 1) < low || byteAt(pos + 1) > high)
+        return 1;
+    for (std::size_t i = 2; i <= continuation; ++i)
+        if (byteAt(pos + i) < 0x80 || byteAt(pos + i) > 0xBF)
+            return 1;
+    return continuation + 1;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Text for the values that have no digits. Val reads none of these back (it reads
+// numbers only), so a non-finite value that passes through text comes back as 0.
+const char* nonFiniteText(double value) {
+    if (std::isnan(value))
+        return "NaN";
+    return value > 0 ? "Infinity" : "-Infinity";
+}
+
+struct Pattern {
+    std::size_t integerZeros = 0;
+    std::size_t fractionZeros = 0;
+};
+
+Pattern parsePattern(std::string_view pattern) {
+    Pattern p;
+    std::size_t i = 0;
+    while (i < pattern.size() && pattern[i] == '0')
+        ++i;
+    p.integerZeros = i;
+    bool ok = p.integerZeros > 0;
+    if (ok && i < pattern.size()) {
+        ok = pattern[i] == '.';
+        ++i;
+        const std::size_t fractionStart = i;
+        while (i < pattern.size() && pattern[i] == '0')
+            ++i;
+        p.fractionZeros = i - fractionStart;
+        ok = ok && p.fractionZeros > 0 && i == pattern.size();
+    }
+    if (!ok)
+        throw UnsupportedFormatException("The number format \"" + std::string(pattern) +
+                                         "\" is not supported; use zeros with an optional "
+                                         "point and more zeros, such as \"00.00\".");
+    return p;
+}
+
+// Adds one unit in the last place to a string of decimal digits; may grow it by a digit.
+void incrementDigits(std::string& digits) {
+    for (std::size_t i = digits.size(); i-- > 0;) {
+        if (digits[i] != '9') {
+            ++digits[i];
+            return;
+        }
+        digits[i] = '0';
+    }
+    digits.insert(digits.begin(), '1');
+}
+
+}  // namespace
+
+std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement) {
+    if (find.empty())
+        return std::string(source);
+    std::size_t hit = source.find(find);
+    if (hit == std::string_view::npos)
+        return std::string(source);
+
+    std::string out;
+    out.reserve(source.size());
+    std::size_t from = 0;
+    while (hit != std::string_view::npos) {
+        out.append(source.substr(from, hit - from));
+        out.append(replacement);
+        from = hit + find.size();
+        hit = source.find(find, from);
+    }
+    out.append(source.substr(from));
+    return out;
+}
+
+std::string Replace(std::string_view source, std::string_view find, std::string_view replacement) {
+    if (find.empty())
+        return std::string(source);
+    const std::size_t hit = source.find(find);
+    if (hit == std::string_view::npos)
+        return std::string(source);
+
+    std::string out;
+    out.reserve(source.size() - find.size() + replacement.size());
+    out.append(source.substr(0, hit));
+    out.append(replacement);
+    out.append(source.substr(hit + find.size()));
+    return out;
+}
+
+StringList Split(std::string_view text, std::string_view delimiter) {
+    std::vector<std::string> pieces;
+    if (delimiter.empty()) {
+        for (std::size_t pos = 0; pos < text.size();) {
+            const std::size_t length = characterLength(text, pos);
+            pieces.emplace_back(text.substr(pos, length));
+            pos += length;
+        }
+        return StringList(std::move(pieces));
+    }
+
+    std::size_t from = 0;
+    for (std::size_t hit = text.find(delimiter); hit != std::string_view::npos;
+         hit = text.find(delimiter, from)) {
+        pieces.emplace_back(text.substr(from, hit - from));
+        from = hit + delimiter.size();
+    }
+    pieces.emplace_back(text.substr(from));
+    return StringList(std::move(pieces));
+}
+
+std::int64_t Len(std::string_view text) {
+    std::int64_t count = 0;
+    for (std::size_t pos = 0; pos < text.size(); pos += characterLength(text, pos))
+        ++count;
+    return count;
+}
+
+std::string Chr(std::uint32_t code) {
+    if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        code = 0xFFFD;
+    std::string out;
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+    return out;
+}
+
+std::string Str(double value) {
+    if (!std::isfinite(value))
+        return nonFiniteText(value);
+    if (value == 0)
+        return "0";  // also for -0: a time or count never shows a sign on nothing
+    // The longest shortest-fixed text of a double is a subnormal: "-0." and 323 zeros
+    // before its 17 significant digits, well inside this buffer.
+    std::array<char, 400> buffer{};
+    const auto [end, ec] =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed);
+    if (ec != std::errc())
+        throw RuntimeException("A number could not be converted to text.");
+    return std::string(buffer.data(), end);
+}
+
+double Val(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+
+    const std::size_t start = i;
+    while (i < text.size() && isDigit(text[i]))
+        ++i;
+    const std::size_t integerEnd = i;
+    std::size_t end = integerEnd;
+    if (i < text.size() && text[i] == '.') {
+        std::size_t j = i + 1;
+        while (j < text.size() && isDigit(text[j]))
+            ++j;
+        if (j > i + 1)
+            end = j;  // a point counts only with digits behind it
+    }
+    if (end == start)
+        return 0.0;
+
+    double value = 0.0;
+    const auto [ptr, ec] =
+        std::from_chars(text.data() + start, text.data() + end, value, std::chars_format::fixed);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) {
+        // Too many digits for a double: a large magnitude saturates to infinity, a tiny
+        // one (only zeros before the point) becomes zero.
+        const bool large = std::any_of(text.begin() + static_cast<std::ptrdiff_t>(start),
+                                       text.begin() + static_cast<std::ptrdiff_t>(integerEnd),
+                                       [](char c) { return c != '0'; });
+        value = large ? HUGE_VAL : 0.0;
+    } else if (ec != std::errc()) {
+        return 0.0;
+    }
+    return negative ? -value : value;
+}
+
+std::string Format(double value, std::string_view pattern) {
+    const Pattern p = parsePattern(pattern);
+    if (!std::isfinite(value))
+        return nonFiniteText(value);
+
+    // Exact decimal expansion of the double, so that the rounding below sees its true
+    // value: a double with binary exponent e needs at most 53 - e fraction digits.
+    int exponent = 0;
+    std::frexp(value, &exponent);
+    const std::size_t exactDigits = exponent < 53 ? static_cast<std::size_t>(53 - exponent) : 0;
+    const std::size_t precision = std::max(exactDigits, p.fractionZeros + 1);
+    std::string buffer(precision + 320, '\0');
+    const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(value),
+                                         std::chars_format::fixed, static_cast<int>(precision));
+    if (ec != std::errc())
+        throw RuntimeException("A number could not be formatted.");
+    const std::string_view expansion(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+    const std::size_t point = expansion.find('.');
+    const std::string_view integerPart = expansion.substr(0, point);
+    const std::string_view fraction = expansion.substr(point + 1);
+
+    // Round half away from zero on the kept digits. The expansion is exact, so a first
+    // dropped digit of 5 or more means at least half a unit is dropped.
+    std::string digits(integerPart);
+    digits.append(fraction.substr(0, p.fractionZeros));
+    if (fraction[p.fractionZeros] >= '5')
+        incrementDigits(digits);
+
+    std::string integerDigits = digits.substr(0, digits.size() - p.fractionZeros);
+    const std::string fractionDigits = digits.substr(digits.size() - p.fractionZeros);
+    const std::size_t firstNonZero = integerDigits.find_first_not_of('0');
+    integerDigits.erase(0, firstNonZero == std::string::npos ? integerDigits.size() : firstNonZero);
+    if (integerDigits.size() < p.integerZeros)
+        integerDigits.insert(0, p.integerZeros - integerDigits.size(), '0');
+
+    // A value that rounds to nothing is written without a sign.
+    const bool allZero = digits.find_first_not_of('0') == std::string::npos;
+    std::string out;
+    out.reserve(integerDigits.size() + fractionDigits.size() + 2);
+    if (value < 0 && !allZero)
+        out.push_back('-');
+    out += integerDigits;
+    if (p.fractionZeros > 0) {
+        out.push_back('.');
+        out += fractionDigits;
+    }
+    return out;
+}
+
+double Floor(double value) { return std::floor(value); }
+
+std::string EndOfLine() { return "\n"; }
+
+}  // namespace tk

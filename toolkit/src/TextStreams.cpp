@@ -1,0 +1,235 @@
+#include "toolkit/TextStreams.h"
+
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QSaveFile>
+#include <atomic>
+#include <cstring>
+
+#include "toolkit/Exceptions.h"
+#include "toolkit/Strings.h"
+
+namespace tk {
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 16;
+constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the valid UTF-8 sequence at `p`, or 0 when it is invalid; in that case
+// `*subpart` is the length of its maximal invalid subpart (at least 1), which becomes a
+// single U+FFFD.
+std::size_t SequenceLength(const unsigned char* p, std::size_t available, std::size_t* subpart) {
+    const unsigned char lead = p[0];
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;        // no overlong forms
+        else if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;        // no overlong forms
+        else if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        *subpart = 1;
+        return 0;
+    }
+    std::size_t i = 1;
+    for (; i < length && i < available; ++i) {
+        const unsigned char c = p[i];
+        const unsigned char lo = i == 1 ? low : 0x80;
+        const unsigned char hi = i == 1 ? high : 0xBF;
+        if (c < lo || c > hi) break;
+    }
+    if (i == length) return length;
+    *subpart = i;
+    return 0;
+}
+
+// The text with every invalid sequence replaced; valid text is returned as it is.
+std::string ToValidUtf8(std::string raw) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
+    const std::size_t size = raw.size();
+    std::size_t i = 0;
+    std::size_t subpart = 0;
+    // Most lines are plain ASCII or valid: only copy once something needs replacing.
+    while (i < size) {
+        const std::size_t n = SequenceLength(bytes + i, size - i, &subpart);
+        if (n == 0) break;
+        i += n;
+    }
+    if (i == size) return raw;
+
+    std::string out;
+    out.reserve(size + 16);
+    out.append(raw, 0, i);
+    while (i < size) {
+        const std::size_t n = SequenceLength(bytes + i, size - i, &subpart);
+        if (n == 0) {
+            out.append(kReplacement, 3);
+            i += subpart;
+        } else {
+            out.append(raw, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::atomic<bool> gFailNextCommit{false};
+
+QString QtPath(const std::filesystem::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+}  // namespace
+
+// ---- TextInputStream ----------------------------------------------------------------
+
+Ref<TextInputStream> TextInputStream::Open(const std::filesystem::path& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return nullptr;
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return Ref<TextInputStream>(new TextInputStream(file));
+}
+
+TextInputStream::TextInputStream(std::FILE* file) : file_(file), buffer_(kBufferSize) {
+    // The stream does its own buffering.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+TextInputStream::~TextInputStream() { Close(); }
+
+void TextInputStream::Close() noexcept {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    fileDone_ = true;
+    pos_ = end_ = 0;
+    pendingLineFeed_ = false;
+}
+
+bool TextInputStream::Fill() {
+    pos_ = end_ = 0;
+    if (fileDone_ || file_ == nullptr) return false;
+    do {
+        const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+        if (got == 0) {
+            fileDone_ = true;  // the end, or a read error: either way nothing more comes
+            break;
+        }
+        end_ += got;
+    } while (atStart_ && end_ < 3);  // the byte-order mark test needs three bytes
+    if (atStart_) {
+        atStart_ = false;
+        if (end_ >= 3 && std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+        if (pos_ == end_ && !fileDone_) return Fill();
+    }
+    return pos_ < end_;
+}
+
+void TextInputStream::SkipPendingLineFeed() {
+    if (!pendingLineFeed_) return;
+    if (pos_ < end_ || Fill()) {
+        if (buffer_[pos_] == '\n') ++pos_;
+        pendingLineFeed_ = false;
+    } else {
+        pendingLineFeed_ = false;
+    }
+}
+
+std::string TextInputStream::ReadLine() {
+    SkipPendingLineFeed();
+    std::string raw;
+    while (pos_ < end_ || Fill()) {
+        const char* begin = buffer_.data() + pos_;
+        const char* stop = buffer_.data() + end_;
+        const char* p = begin;
+        while (p != stop && *p != '\n' && *p != '\r') ++p;
+        raw.append(begin, p);
+        if (p == stop) {
+            pos_ = end_;
+            continue;
+        }
+        pos_ = static_cast<std::size_t>(p - buffer_.data()) + 1;
+        if (*p == '\r') {
+            if (pos_ < end_) {
+                if (buffer_[pos_] == '\n') ++pos_;
+            } else {
+                pendingLineFeed_ = true;  // the LF of a CRLF may lie in the next block
+            }
+        }
+        break;
+    }
+    return ToValidUtf8(std::move(raw));
+}
+
+bool TextInputStream::Eof() {
+    SkipPendingLineFeed();
+    return !(pos_ < end_ || Fill());
+}
+
+// ---- TextOutputStream ---------------------------------------------------------------
+
+struct TextOutputStream::Impl {
+    explicit Impl(const QString& name) : file(name) {}
+    QSaveFile file;
+    bool closed = false;
+};
+
+void TextOutputStream::FailNextCommitForTesting() { gFailNextCommit = true; }
+
+Ref<TextOutputStream> TextOutputStream::Create(const std::filesystem::path& path) {
+    const std::string shown = path.string();
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw IOException("The file \"" + shown + "\" cannot be created: a folder has that name.");
+    auto impl = std::make_unique<Impl>(QtPath(path));
+    // Never fall back to writing the target in place: that is what could truncate it.
+    impl->file.setDirectWriteFallback(false);
+    if (!impl->file.open(QIODevice::WriteOnly)) {
+        throw IOException("The file \"" + shown + "\" cannot be created: " +
+                          impl->file.errorString().toStdString());
+    }
+    return Ref<TextOutputStream>(new TextOutputStream(path, std::move(impl)));
+}
+
+TextOutputStream::TextOutputStream(std::filesystem::path path, std::unique_ptr<Impl> impl)
+    : path_(std::move(path)), impl_(std::move(impl)) {}
+
+// An uncommitted QSaveFile removes its temporary file, leaving the target as it was.
+TextOutputStream::~TextOutputStream() = default;
+
+void TextOutputStream::Write(std::string_view text) {
+    if (impl_->closed) throw IOException("The file \"" + path_.string() + "\" is already closed.");
+    if (text.empty()) return;
+    const qint64 written = impl_->file.write(text.data(), static_cast<qint64>(text.size()));
+    if (written != static_cast<qint64>(text.size())) {
+        throw IOException("The file \"" + path_.string() + "\" could not be written: " +
+                          impl_->file.errorString().toStdString());
+    }
+}
+
+void TextOutputStream::WriteLine(std::string_view text) {
+    Write(text);
+    Write(EndOfLine());
+}
+
+void TextOutputStream::Close() {
+    if (impl_->closed) return;
+    impl_->closed = true;
+    if (gFailNextCommit.exchange(false)) impl_->file.cancelWriting();
+    if (!impl_->file.commit()) {
+        throw IOException("The file \"" + path_.string() + "\" could not be saved: " +
+                          impl_->file.errorString().toStdString());
+    }
+}
+
+}  // namespace tk
