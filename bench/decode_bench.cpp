@@ -14,9 +14,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoding/CaptionDecoder.h"
+#include "decoding/SccLines.h"
 
 namespace {
 
@@ -38,14 +40,8 @@ std::vector<std::string> codeFields(const std::string& text) {
     bool header = true;
     while (std::getline(in, line)) {
         if (line.empty()) continue;
-        if (header) {
-            header = false;
-            continue;
-        }
-        const std::size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
-        const std::size_t next = line.find('\t', tab + 1);
-        fields.push_back(line.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1));
+        if (std::exchange(header, false)) continue;
+        if (const auto split = quillet::splitCaptionLine(line)) fields.emplace_back(split->codeField);
     }
     return fields;
 }

@@ -45,176 +45,100 @@ std::vector<PropertyEntry> windowTable() {
     };
 }
 
-std::vector<PropertyEntry> bevelButton1() {
-    return {
-        S("Name", "BevelButton1"),   I("Index", kNoIndex),      I("Left", 329),
-        I("Top", 210),               I("Width", 127),           I("Height", 22),
+ControlLayout make(const char* name, const char* className, const char* actionHandler,
+                   std::vector<PropertyEntry> entries) {
+    std::string encoded = tk::EncodePropertyList(entries);
+    return {name, className, actionHandler, std::move(entries), std::move(encoded)};
+}
+
+// The entries whose values differ from control to control in every list that has them.
+struct Place {
+    const char* name;
+    std::int32_t left, top, width, height;
+    std::int32_t tabIndex;
+};
+
+// One list per class, in the class's entry order; only the arguments differ between the
+// controls of a class.
+
+ControlLayout bevelButton(const Place& p, const char* actionHandler, const char* caption, std::int32_t bevel) {
+    return make(p.name, "BevelButton", actionHandler, {
+        S("Name", p.name),           I("Index", kNoIndex),      I("Left", p.left),
+        I("Top", p.top),             I("Width", p.width),       I("Height", p.height),
         B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 0),
+        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", p.tabIndex),
         B("TabStop", true),          S("InitialParent", ""),    B("Visible", true),
         S("HelpTag", ""),            B("AutoDeactivate", true), B("Enabled", true),
-        S("Caption", "Select SCC File"),
+        S("Caption", caption),
         I("CaptionAlign", 3),        I("CaptionPlacement", 1),  I("CaptionDelta", 0),
         I("IconAlign", 0),           I("IconDX", 0),            I("IconDY", 0),
-        I("Bevel", 3),               I("HasMenu", 0),           B("Value", false),
+        I("Bevel", bevel),           I("HasMenu", 0),           B("Value", false),
         I("MenuValue", 0),           I("ButtonType", 0),        B("AcceptFocus", false),
         S("TextFont", "System"),     I("TextSize", 0),          B("Bold", false),
         B("Italic", false),          B("Underline", false),
-    };
+    });
 }
 
-std::vector<PropertyEntry> timecodeBox() {
-    return {
-        S("Name", "TimecodeBox"),    I("Index", kNoIndex),      I("Left", 185),
-        I("Top", 77),                I("Width", 146),           I("Height", 20),
+ControlLayout checkBox(const Place& p, const char* actionHandler, const char* caption, bool value) {
+    return make(p.name, "CheckBox", actionHandler, {
+        S("Name", p.name),           I("Index", kNoIndex),      I("Left", p.left),
+        I("Top", p.top),             I("Width", p.width),       I("Height", p.height),
         B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 2),
-        B("TabStop", true),          S("Caption", "Include Timecode"),
+        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", p.tabIndex),
+        B("TabStop", true),          S("Caption", caption),
         B("Enabled", true),          B("Visible", true),        S("HelpTag", ""),
         B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
         B("Bold", false),            B("Italic", false),        B("Underline", false),
-        B("Value", true),            S("DataSource", ""),       S("DataField", ""),
+        B("Value", value),           S("DataSource", ""),       S("DataField", ""),
         S("InitialParent", ""),
-    };
+    });
 }
 
-std::vector<PropertyEntry> lineBox() {
-    return {
-        S("Name", "LineBox"),        I("Index", kNoIndex),      I("Left", 185),
-        I("Top", 45),                I("Width", 132),           I("Height", 20),
+ControlLayout staticText(const Place& p, const char* text, std::int32_t textAlign, bool visible = true,
+                         const char* initialParent = "") {
+    return make(p.name, "StaticText", "", {
+        S("Name", p.name),           I("Index", kNoIndex),      I("Left", p.left),
+        I("Top", p.top),             I("Width", p.width),       I("Height", p.height),
         B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 3),
-        B("TabStop", true),          S("Caption", "Line by line form"),
+        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", p.tabIndex),
+        S("Text", text),
+        I("TextAlign", textAlign),   C("TextColor", 0, 0, 0),   B("Multiline", false),
+        B("Enabled", true),          B("Visible", visible),     S("HelpTag", ""),
+        B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
+        B("Bold", false),            B("Italic", false),        B("Underline", false),
+        S("DataSource", ""),         S("DataField", ""),        S("InitialParent", initialParent),
+    });
+}
+
+ControlLayout radioButton(const Place& p, const char* caption, bool value) {
+    return make(p.name, "RadioButton", "", {
+        S("Name", p.name),           I("Index", kNoIndex),      I("Left", p.left),
+        I("Top", p.top),             I("Width", p.width),       I("Height", p.height),
+        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
+        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", p.tabIndex),
+        B("TabStop", true),          S("Caption", caption),
         B("Enabled", true),          B("Visible", true),        S("HelpTag", ""),
         B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
         B("Bold", false),            B("Italic", false),        B("Underline", false),
-        B("Value", true),            S("DataSource", ""),       S("DataField", ""),
-        S("InitialParent", ""),
-    };
+        B("Value", value),           S("InitialParent", ""),
+    });
 }
 
-std::vector<PropertyEntry> paragraphBox() {
-    return {
-        S("Name", "ParagraphBox"),   I("Index", kNoIndex),      I("Left", 340),
-        I("Top", 45),                I("Width", 127),           I("Height", 20),
-        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 4),
-        B("TabStop", true),          S("Caption", "Paragraph form"),
-        B("Enabled", true),          B("Visible", true),        S("HelpTag", ""),
-        B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
-        B("Bold", false),            B("Italic", false),        B("Underline", false),
-        B("Value", false),           S("DataSource", ""),       S("DataField", ""),
-        S("InitialParent", ""),
-    };
-}
+// The two classes with a single control each: their lists as they stand.
 
-std::vector<PropertyEntry> staticText1() {
-    return {
-        S("Name", "StaticText1"),    I("Index", kNoIndex),      I("Left", 184),
-        I("Top", 12),                I("Width", 273),           I("Height", 20),
-        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 5),
-        S("Text", "Output text file settings:"),
-        I("TextAlign", 0),           C("TextColor", 0, 0, 0),   B("Multiline", false),
-        B("Enabled", true),          B("Visible", true),        S("HelpTag", ""),
-        B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
-        B("Bold", false),            B("Italic", false),        B("Underline", false),
-        S("DataSource", ""),         S("DataField", ""),        S("InitialParent", ""),
-    };
-}
-
-std::vector<PropertyEntry> progressBar1() {
-    return {
+ControlLayout progressBar1() {
+    return make("ProgressBar1", "ProgressBar", "", {
         S("Name", "ProgressBar1"),   I("Index", kNoIndex),      I("Left", 20),
         I("Top", 178),               I("Width", 436),           I("Height", 20),
         B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
         B("LockBottom", false),      I("TabPanelIndex", 0),     B("Visible", true),
         S("HelpTag", ""),            B("AutoDeactivate", true), B("Enabled", true),
         I("Value", 0),               I("Maximum", 100),         S("InitialParent", ""),
-    };
+    });
 }
 
-std::vector<PropertyEntry> progressText() {
-    return {
-        S("Name", "ProgressText"),   I("Index", kNoIndex),      I("Left", 170),
-        I("Top", 177),               I("Width", 136),           I("Height", 20),
-        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 0),
-        S("Text", "Reading SCC File..."),
-        I("TextAlign", 1),           C("TextColor", 0, 0, 0),   B("Multiline", false),
-        B("Enabled", true),          B("Visible", false),       S("HelpTag", ""),
-        B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
-        B("Bold", false),            B("Italic", false),        B("Underline", false),
-        S("DataSource", ""),         S("DataField", ""),        S("InitialParent", "ProgressBar1"),
-    };
-}
-
-std::vector<PropertyEntry> radioButton1() {
-    return {
-        S("Name", "RadioButton1"),   I("Index", kNoIndex),      I("Left", 185),
-        I("Top", 114),               I("Width", 161),           I("Height", 20),
-        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 6),
-        B("TabStop", true),          S("Caption", "Unbuffered timecode"),
-        B("Enabled", true),          B("Visible", true),        S("HelpTag", ""),
-        B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
-        B("Bold", false),            B("Italic", false),        B("Underline", false),
-        B("Value", true),            S("InitialParent", ""),
-    };
-}
-
-std::vector<PropertyEntry> radioButton2() {
-    return {
-        S("Name", "RadioButton2"),   I("Index", kNoIndex),      I("Left", 185),
-        I("Top", 146),               I("Width", 153),           I("Height", 20),
-        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 7),
-        B("TabStop", true),          S("Caption", "Keep SCC timecode"),
-        B("Enabled", true),          B("Visible", true),        S("HelpTag", ""),
-        B("AutoDeactivate", true),   S("TextFont", "System"),   I("TextSize", 0),
-        B("Bold", false),            B("Italic", false),        B("Underline", false),
-        B("Value", false),           S("InitialParent", ""),
-    };
-}
-
-std::vector<PropertyEntry> bevelButton3() {
-    return {
-        S("Name", "BevelButton3"),   I("Index", kNoIndex),      I("Left", 350),
-        I("Top", 146),               I("Width", 18),            I("Height", 16),
-        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 8),
-        B("TabStop", true),          S("InitialParent", ""),    B("Visible", true),
-        S("HelpTag", ""),            B("AutoDeactivate", true), B("Enabled", true),
-        S("Caption", "?"),
-        I("CaptionAlign", 3),        I("CaptionPlacement", 1),  I("CaptionDelta", 0),
-        I("IconAlign", 0),           I("IconDX", 0),            I("IconDY", 0),
-        I("Bevel", 0),               I("HasMenu", 0),           B("Value", false),
-        I("MenuValue", 0),           I("ButtonType", 0),        B("AcceptFocus", false),
-        S("TextFont", "System"),     I("TextSize", 0),          B("Bold", false),
-        B("Italic", false),          B("Underline", false),
-    };
-}
-
-std::vector<PropertyEntry> bevelButton2() {
-    return {
-        S("Name", "BevelButton2"),   I("Index", kNoIndex),      I("Left", 350),
-        I("Top", 114),               I("Width", 17),            I("Height", 16),
-        B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
-        B("LockBottom", false),      I("TabPanelIndex", 0),     I("TabIndex", 9),
-        B("TabStop", true),          S("InitialParent", ""),    B("Visible", true),
-        S("HelpTag", ""),            B("AutoDeactivate", true), B("Enabled", true),
-        S("Caption", "?"),
-        I("CaptionAlign", 3),        I("CaptionPlacement", 1),  I("CaptionDelta", 0),
-        I("IconAlign", 0),           I("IconDX", 0),            I("IconDY", 0),
-        I("Bevel", 0),               I("HasMenu", 0),           B("Value", false),
-        I("MenuValue", 0),           I("ButtonType", 0),        B("AcceptFocus", false),
-        S("TextFont", "System"),     I("TextSize", 0),          B("Bold", false),
-        B("Italic", false),          B("Underline", false),
-    };
-}
-
-std::vector<PropertyEntry> canvas1() {
-    return {
+ControlLayout canvas1() {
+    return make("Canvas1", "Canvas", "", {
         S("Name", "Canvas1"),        I("Index", kNoIndex),      I("Left", 20),
         I("Top", 22),                I("Width", 129),           I("Height", 130),
         B("LockLeft", false),        B("LockTop", false),       B("LockRight", false),
@@ -223,13 +147,7 @@ std::vector<PropertyEntry> canvas1() {
         B("AutoDeactivate", true),   B("Enabled", true),        B("UseFocusRing", true),
         B("AcceptFocus", false),     B("AcceptTabs", false),    B("EraseBackground", true),
         S("InitialParent", ""),
-    };
-}
-
-ControlLayout make(const char* name, const char* className, const char* actionHandler,
-                   std::vector<PropertyEntry> entries) {
-    std::string encoded = tk::EncodePropertyList(entries);
-    return {name, className, actionHandler, std::move(entries), std::move(encoded)};
+    });
 }
 
 }  // namespace
@@ -245,19 +163,22 @@ const std::string& WindowList() {
 }
 
 const std::vector<ControlLayout>& Controls() {
+    // {Name, Left, Top, Width, Height, TabIndex}, the "Action" handler where the control
+    // has one, then the values of the class's own entries.
     static const std::vector<ControlLayout> controls = {
-        make("BevelButton1", "BevelButton", "BevelButton1_Action", bevelButton1()),
-        make("TimecodeBox", "CheckBox", "TimecodeBox_Action", timecodeBox()),
-        make("LineBox", "CheckBox", "LineBox_Action", lineBox()),
-        make("ParagraphBox", "CheckBox", "ParagraphBox_Action", paragraphBox()),
-        make("StaticText1", "StaticText", "", staticText1()),
-        make("ProgressBar1", "ProgressBar", "", progressBar1()),
-        make("ProgressText", "StaticText", "", progressText()),
-        make("RadioButton1", "RadioButton", "", radioButton1()),
-        make("RadioButton2", "RadioButton", "", radioButton2()),
-        make("BevelButton3", "BevelButton", "BevelButton3_Action", bevelButton3()),
-        make("BevelButton2", "BevelButton", "BevelButton2_Action", bevelButton2()),
-        make("Canvas1", "Canvas", "", canvas1()),
+        bevelButton({"BevelButton1", 329, 210, 127, 22, 0}, "BevelButton1_Action", "Select SCC File", 3),
+        checkBox({"TimecodeBox", 185, 77, 146, 20, 2}, "TimecodeBox_Action", "Include Timecode", true),
+        checkBox({"LineBox", 185, 45, 132, 20, 3}, "LineBox_Action", "Line by line form", true),
+        checkBox({"ParagraphBox", 340, 45, 127, 20, 4}, "ParagraphBox_Action", "Paragraph form", false),
+        staticText({"StaticText1", 184, 12, 273, 20, 5}, "Output text file settings:", 0),
+        progressBar1(),
+        staticText({"ProgressText", 170, 177, 136, 20, 0}, "Reading SCC File...", 1, /*visible=*/false,
+                   "ProgressBar1"),
+        radioButton({"RadioButton1", 185, 114, 161, 20, 6}, "Unbuffered timecode", true),
+        radioButton({"RadioButton2", 185, 146, 153, 20, 7}, "Keep SCC timecode", false),
+        bevelButton({"BevelButton3", 350, 146, 18, 16, 8}, "BevelButton3_Action", "?", 0),
+        bevelButton({"BevelButton2", 350, 114, 17, 16, 9}, "BevelButton2_Action", "?", 0),
+        canvas1(),
     };
     return controls;
 }

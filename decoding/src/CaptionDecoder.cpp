@@ -25,65 +25,13 @@
 
 #include "decoding/CaptionDecoder.h"
 #include "decoding/CodeTables.h"
+#include "toolkit/Strings.h"
+#include "toolkit/Utf8.h"
 
 namespace quillet {
 namespace {
 
 constexpr std::size_t kJoinedRowsBegin = kSpaceRemovalRow + 1;
-
-// Bytes taken by the character starting at data[0]: a well-formed UTF-8 sequence, or a
-// single byte for anything else. This is the toolkit's notion of a character, which the
-// reference cuts with; the two must never disagree.
-inline std::size_t characterLength(const unsigned char* data, std::size_t available) {
-    const unsigned char lead = data[0];
-    if (lead < 0x80) return 1;
-    std::size_t continuation = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        continuation = 1;
-    } else if (lead == 0xE0) {
-        continuation = 2;
-        low = 0xA0;
-    } else if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF) {
-        continuation = 2;
-    } else if (lead == 0xED) {
-        continuation = 2;
-        high = 0x9F;
-    } else if (lead == 0xF0) {
-        continuation = 3;
-        low = 0x90;
-    } else if (lead >= 0xF1 && lead <= 0xF3) {
-        continuation = 3;
-    } else if (lead == 0xF4) {
-        continuation = 3;
-        high = 0x8F;
-    } else {
-        return 1;
-    }
-    if (available <= continuation) return 1;
-    if (data[1] < low || data[1] > high) return 1;
-    for (std::size_t i = 2; i <= continuation; ++i)
-        if (data[i] < 0x80 || data[i] > 0xBF) return 1;
-    return continuation + 1;
-}
-
-// Left to right, without overlap, inserted text not searched again.
-std::string replaceAll(std::string_view source, std::string_view find, std::string_view replacement) {
-    std::size_t hit = source.find(find);
-    if (hit == std::string_view::npos) return std::string(source);
-    std::string out;
-    out.reserve(source.size());
-    std::size_t from = 0;
-    while (hit != std::string_view::npos) {
-        out.append(source.substr(from, hit - from));
-        out.append(replacement);
-        from = hit + find.size();
-        hit = source.find(find, from);
-    }
-    out.append(source.substr(from));
-    return out;
-}
 
 std::string withoutSpaces(std::string text) {
     std::erase(text, ' ');
@@ -153,7 +101,7 @@ private:
     static std::string rewriteLiterally(std::string_view run) {
         std::string text(run);
         for (const CodeRow& row : codeSubstitutionTable().first(kSpaceRemovalRow))
-            if (text.size() >= row.pattern.size()) text = replaceAll(text, row.pattern, row.replacement);
+            if (text.size() >= row.pattern.size()) text = tk::ReplaceAll(text, row.pattern, row.replacement);
         return text;
     }
 
@@ -180,7 +128,7 @@ private:
                     }
             }
             if (found == rows.size()) return text;
-            text = replaceAll(text, rows[found].pattern, rows[found].replacement);
+            text = tk::ReplaceAll(text, rows[found].pattern, rows[found].replacement);
             next = found + 1;
         }
     }
@@ -482,15 +430,17 @@ public:
     // more than `size`.
     std::size_t convertUnits(const char* text, std::size_t size, char* out) const {
         const auto* data = reinterpret_cast<const unsigned char*>(text);
+        const std::string_view whole(text, size);
         char* const begin = out;
         std::size_t pos = 0;
         while (pos + 1 < size) {
             std::size_t first = 1;
             std::size_t second = 1;
             if ((data[pos] | data[pos + 1]) >= 0x80) {
-                first = characterLength(data + pos, size - pos);
+                // Characters as the toolkit cuts them, which the reference splits with.
+                first = tk::Utf8CharacterLength(whole, pos);
                 if (pos + first >= size) break;
-                second = characterLength(data + pos + first, size - pos - first);
+                second = tk::Utf8CharacterLength(whole, pos + first);
             }
             if (first + second == 2 && data[pos] < 0x80 && data[pos + 1] < 0x80) {
                 const std::uint8_t entry = entries_[keyOf(text[pos], text[pos + 1])];

@@ -8,10 +8,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "decoding/CaptionDecoder.h"
 #include "decoding/CodeTables.h"
+#include "decoding/SccLines.h"
 
 namespace {
 
@@ -101,14 +103,8 @@ std::vector<std::string> codeFieldsOf(const std::filesystem::path& path) {
     bool header = true;
     while (std::getline(in, line)) {
         if (line.empty()) continue;
-        if (header) {
-            header = false;
-            continue;
-        }
-        const std::size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
-        const std::size_t next = line.find('\t', tab + 1);
-        fields.push_back(line.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1));
+        if (std::exchange(header, false)) continue;
+        if (const auto split = quillet::splitCaptionLine(line)) fields.emplace_back(split->codeField);
     }
     return fields;
 }

@@ -37,6 +37,21 @@ void SettleEvents() {
     }
 }
 
+// tk::RuntimeRun, stopped after five seconds so that a stuck loop fails the test instead
+// of hanging it. True when it had to be stopped.
+bool RunTimedOut() {
+    bool timedOut = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(3);
+    });
+    guard.start(5000);
+    tk::RuntimeRun();
+    return timedOut;
+}
+
 // A window class as the application writes one.
 struct Counters {
     int layout = 0, createControls = 0, exits = 0, actions = 0, enableMenus = 0;
@@ -449,17 +464,7 @@ TEST_F(WindowTest, RunOpensTheApplicationAndTheQuitItemEndsIt) {
     app->SetMenuBar(bar);
     tk::RuntimeRegisterAppObject(app);
     app.reset();
-    // A stuck loop fails the test instead of hanging it.
-    bool timedOut = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] {
-        timedOut = true;
-        QCoreApplication::exit(3);
-    });
-    guard.start(5000);
-    tk::RuntimeRun();
-    EXPECT_FALSE(timedOut);
+    EXPECT_FALSE(RunTimedOut());
     auto registered = std::dynamic_pointer_cast<TestApp>(tk::getAppObject());
     ASSERT_NE(registered, nullptr);
     EXPECT_EQ(registered->opened, 1);
@@ -475,16 +480,7 @@ TEST_F(WindowTest, ClosingTheLastWindowEndsTheRun) {
     auto w = TheWindow();
     w->Show();
     QTimer::singleShot(0, [w] { w->Widget()->close(); });
-    bool timedOut = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&] {
-        timedOut = true;
-        QCoreApplication::exit(3);
-    });
-    guard.start(5000);
-    tk::RuntimeRun();
-    EXPECT_FALSE(timedOut);
+    EXPECT_FALSE(RunTimedOut());
     EXPECT_EQ(tk::_GetImplicitWindow("TestWindow.TestWindow"), nullptr);
 }
 

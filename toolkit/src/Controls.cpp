@@ -38,6 +38,15 @@ void DeclareConcrete(ClassRecord& r) {
     r.SetTypeTest([](const Object& o) { return dynamic_cast<const T*>(&o) != nullptr; });
 }
 
+// The properties that check boxes and radio buttons have in common, in their order.
+template <class T>
+void DeclareToggleButton(ClassRecord& r) {
+    DeclareConcrete<T>(r);
+    r.DeclareProperty("Caption", "s");
+    DeclareTextStyle(r);
+    r.DeclareProperty("Value", "b");
+}
+
 bool Is(const PropertyEntry& e, const char* lowerName) { return detail::AsciiLower(e.name) == lowerName; }
 
 // Paints its picture at the top left; the rest is the background (when erased).
@@ -305,48 +314,26 @@ void RectControl::SetContainer(const std::string& controlName) {
 // ---------------------------------------------------------------------------------------
 // the control classes
 
-CheckBox::CheckBox() : RectControl(new QCheckBox) {
-    SetClassRecord(&__Lookup());
+CaptionedButton::CaptionedButton(QAbstractButton* button) : RectControl(button) {
     // clicked, not toggled: a Value set by code must not look like the user's click.
-    QObject::connect(static_cast<QCheckBox*>(Widget()), &QAbstractButton::clicked, ConnectionGuard(),
-                     [this] { RaiseEvent("Action"); });
+    QObject::connect(button, &QAbstractButton::clicked, ConnectionGuard(), [this] { RaiseEvent("Action"); });
 }
 
-const ClassRecord& CheckBox::__Lookup() {
-    static ClassRecord* record = &RuntimeRegisterClass("CheckBox", &RectControl::__Lookup(), [](ClassRecord& r) {
-        DeclareConcrete<CheckBox>(r);
-        r.DeclareProperty("Caption", "s");
-        DeclareTextStyle(r);
-        r.DeclareProperty("Value", "b");
-        r.DeclareProperty("DataSource", "s");
-        r.DeclareProperty("DataField", "s");
-    });
-    return *record;
-}
+QAbstractButton* CaptionedButton::Button() const noexcept { return static_cast<QAbstractButton*>(Widget()); }
 
-std::string CheckBox::Caption() const {
-    auto* b = static_cast<QCheckBox*>(Widget());
+std::string CaptionedButton::Caption() const {
+    auto* b = Button();
     return b ? b->text().toStdString() : std::string();
 }
 
-void CheckBox::SetCaption(std::string_view caption) {
-    if (auto* b = static_cast<QCheckBox*>(Widget()))
+void CaptionedButton::SetCaption(std::string_view caption) {
+    if (auto* b = Button())
         b->setText(ToQt(caption));
 }
 
-bool CheckBox::Value() const {
-    auto* b = static_cast<QCheckBox*>(Widget());
-    return b && b->isChecked();
-}
+bool CaptionedButton::HasEvent(std::string_view event) const { return event == "Action"; }
 
-void CheckBox::SetValue(bool checked) {
-    if (auto* b = static_cast<QCheckBox*>(Widget()))
-        b->setChecked(checked);
-}
-
-bool CheckBox::HasEvent(std::string_view event) const { return event == "Action"; }
-
-bool CheckBox::ApplyOwnProperty(const PropertyEntry& e) {
+bool CaptionedButton::ApplyOwnProperty(const PropertyEntry& e) {
     if (Is(e, "caption"))
         SetCaption(std::get<std::string>(e.value));
     else if (Is(e, "value"))
@@ -356,39 +343,43 @@ bool CheckBox::ApplyOwnProperty(const PropertyEntry& e) {
     return true;
 }
 
-RadioButton::RadioButton() : RectControl(new QRadioButton) {
-    SetClassRecord(&__Lookup());
-    QObject::connect(static_cast<QRadioButton*>(Widget()), &QAbstractButton::clicked, ConnectionGuard(),
-                     [this] { RaiseEvent("Action"); });
-}
+CheckBox::CheckBox() : CaptionedButton(new QCheckBox) { SetClassRecord(&__Lookup()); }
 
-const ClassRecord& RadioButton::__Lookup() {
-    static ClassRecord* record = &RuntimeRegisterClass("RadioButton", &RectControl::__Lookup(), [](ClassRecord& r) {
-        DeclareConcrete<RadioButton>(r);
-        r.DeclareProperty("Caption", "s");
-        DeclareTextStyle(r);
-        r.DeclareProperty("Value", "b");
+const ClassRecord& CheckBox::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("CheckBox", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareToggleButton<CheckBox>(r);
+        r.DeclareProperty("DataSource", "s");
+        r.DeclareProperty("DataField", "s");
     });
     return *record;
 }
 
-std::string RadioButton::Caption() const {
-    auto* b = static_cast<QRadioButton*>(Widget());
-    return b ? b->text().toStdString() : std::string();
+bool CheckBox::Value() const {
+    auto* b = Button();
+    return b && b->isChecked();
 }
 
-void RadioButton::SetCaption(std::string_view caption) {
-    if (auto* b = static_cast<QRadioButton*>(Widget()))
-        b->setText(ToQt(caption));
+void CheckBox::SetValue(bool checked) {
+    if (auto* b = Button())
+        b->setChecked(checked);
+}
+
+RadioButton::RadioButton() : CaptionedButton(new QRadioButton) { SetClassRecord(&__Lookup()); }
+
+const ClassRecord& RadioButton::__Lookup() {
+    static ClassRecord* record = &RuntimeRegisterClass("RadioButton", &RectControl::__Lookup(), [](ClassRecord& r) {
+        DeclareToggleButton<RadioButton>(r);
+    });
+    return *record;
 }
 
 bool RadioButton::Value() const {
-    auto* b = static_cast<QRadioButton*>(Widget());
+    auto* b = Button();
     return b && b->isChecked();
 }
 
 void RadioButton::SetValue(bool selected) {
-    auto* b = static_cast<QRadioButton*>(Widget());
+    auto* b = Button();
     if (!b)
         return;
     if (selected || !b->isChecked()) {
@@ -401,19 +392,7 @@ void RadioButton::SetValue(bool selected) {
     b->setAutoExclusive(true);
 }
 
-bool RadioButton::HasEvent(std::string_view event) const { return event == "Action"; }
-
-bool RadioButton::ApplyOwnProperty(const PropertyEntry& e) {
-    if (Is(e, "caption"))
-        SetCaption(std::get<std::string>(e.value));
-    else if (Is(e, "value"))
-        SetValue(std::get<bool>(e.value));
-    else
-        return false;
-    return true;
-}
-
-BevelButton::BevelButton() : RectControl(new QToolButton) {
+BevelButton::BevelButton() : CaptionedButton(new QToolButton) {
     SetClassRecord(&__Lookup());
     auto* b = static_cast<QToolButton*>(Widget());
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -421,7 +400,6 @@ BevelButton::BevelButton() : RectControl(new QToolButton) {
     // beyond the frame.
     b->setContentsMargins(0, 0, 0, 0);
     b->setStyleSheet(QString());
-    QObject::connect(b, &QAbstractButton::clicked, ConnectionGuard(), [this] { RaiseEvent("Action"); });
 }
 
 const ClassRecord& BevelButton::__Lookup() {
@@ -438,28 +416,6 @@ const ClassRecord& BevelButton::__Lookup() {
         DeclareTextStyle(r);
     });
     return *record;
-}
-
-std::string BevelButton::Caption() const {
-    auto* b = static_cast<QToolButton*>(Widget());
-    return b ? b->text().toStdString() : std::string();
-}
-
-void BevelButton::SetCaption(std::string_view caption) {
-    if (auto* b = static_cast<QToolButton*>(Widget()))
-        b->setText(ToQt(caption));
-}
-
-bool BevelButton::HasEvent(std::string_view event) const { return event == "Action"; }
-
-bool BevelButton::ApplyOwnProperty(const PropertyEntry& e) {
-    if (Is(e, "caption"))
-        SetCaption(std::get<std::string>(e.value));
-    else if (Is(e, "value"))
-        SetValue(std::get<bool>(e.value));
-    else
-        return false;
-    return true;
 }
 
 StaticText::StaticText() : RectControl(new QLabel) {

@@ -8,54 +8,10 @@
 #include <vector>
 
 #include "toolkit/Exceptions.h"
+#include "toolkit/Utf8.h"
 
 namespace tk {
 namespace {
-
-// Bytes taken by the character that starts at `pos`: the length of a well-formed UTF-8
-// sequence (no overlong forms, no surrogates, nothing above U+10FFFF), or 1 when the byte
-// there does not start one. Counting a stray byte as a character of its own means a text
-// that is not valid UTF-8 still splits into pieces that join back to the same bytes.
-std::size_t characterLength(std::string_view text, std::size_t pos) {
-    const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byteAt(pos);
-    if (lead < 0x80)
-        return 1;
-
-    std::size_t continuation = 0;
-    unsigned char low = 0x80;   // allowed range of the first continuation byte
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        continuation = 1;
-    } else if (lead == 0xE0) {
-        continuation = 2;
-        low = 0xA0;
-    } else if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF) {
-        continuation = 2;
-    } else if (lead == 0xED) {
-        continuation = 2;
-        high = 0x9F;
-    } else if (lead == 0xF0) {
-        continuation = 3;
-        low = 0x90;
-    } else if (lead >= 0xF1 && lead <= 0xF3) {
-        continuation = 3;
-    } else if (lead == 0xF4) {
-        continuation = 3;
-        high = 0x8F;
-    } else {
-        return 1;
-    }
-
-    if (text.size() - pos <= continuation)
-        return 1;
-    if (byteAt(pos + 1) < low || byteAt(pos + 1) > high)
-        return 1;
-    for (std::size_t i = 2; i <= continuation; ++i)
-        if (byteAt(pos + i) < 0x80 || byteAt(pos + i) > 0xBF)
-            return 1;
-    return continuation + 1;
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -148,7 +104,7 @@ StringList Split(std::string_view text, std::string_view delimiter) {
     std::vector<std::string> pieces;
     if (delimiter.empty()) {
         for (std::size_t pos = 0; pos < text.size();) {
-            const std::size_t length = characterLength(text, pos);
+            const std::size_t length = Utf8CharacterLength(text, pos);
             pieces.emplace_back(text.substr(pos, length));
             pos += length;
         }
@@ -167,7 +123,7 @@ StringList Split(std::string_view text, std::string_view delimiter) {
 
 std::int64_t Len(std::string_view text) {
     std::int64_t count = 0;
-    for (std::size_t pos = 0; pos < text.size(); pos += characterLength(text, pos))
+    for (std::size_t pos = 0; pos < text.size(); pos += Utf8CharacterLength(text, pos))
         ++count;
     return count;
 }

@@ -22,6 +22,7 @@
 #include "toolkit/Object.h"
 #include "toolkit/PropertyList.h"
 
+class QAbstractButton;
 class QObject;
 class QWidget;
 
@@ -116,50 +117,50 @@ private:
     bool bold_ = false, italic_ = false, underline_ = false;
 };
 
-class CheckBox : public RectControl {
+// What check boxes, radio buttons and bevel buttons share: a caption, the Action raised
+// by the user's click, and the "Caption" and "Value" layout properties. Not a runtime
+// class of its own: each subclass registers its own class record under RectControl.
+class CaptionedButton : public RectControl {
+public:
+    std::string Caption() const;
+    void SetCaption(std::string_view caption);
+    virtual bool Value() const = 0;
+    // Raises no Action.
+    virtual void SetValue(bool value) = 0;
+
+protected:
+    explicit CaptionedButton(QAbstractButton* button);
+    QAbstractButton* Button() const noexcept;
+    bool HasEvent(std::string_view event) const override;
+    bool ApplyOwnProperty(const PropertyEntry& entry) override;
+};
+
+class CheckBox : public CaptionedButton {
 public:
     CheckBox();
     static const ClassRecord& __Lookup();
-    std::string Caption() const;
-    void SetCaption(std::string_view caption);
     // True when checked. Setting it raises no Action.
-    bool Value() const;
-    void SetValue(bool checked);
-
-protected:
-    bool HasEvent(std::string_view event) const override;
-    bool ApplyOwnProperty(const PropertyEntry& entry) override;
+    bool Value() const override;
+    void SetValue(bool checked) override;
 };
 
-class RadioButton : public RectControl {
+class RadioButton : public CaptionedButton {
 public:
     RadioButton();
     static const ClassRecord& __Lookup();
-    std::string Caption() const;
-    void SetCaption(std::string_view caption);
     // True when selected. Setting True clears the other radio buttons of the group;
     // setting False leaves none selected. Raises no Action.
-    bool Value() const;
-    void SetValue(bool selected);
-
-protected:
-    bool HasEvent(std::string_view event) const override;
-    bool ApplyOwnProperty(const PropertyEntry& entry) override;
+    bool Value() const override;
+    void SetValue(bool selected) override;
 };
 
-class BevelButton : public RectControl {
+class BevelButton : public CaptionedButton {
 public:
     BevelButton();
     static const ClassRecord& __Lookup();
-    std::string Caption() const;
-    void SetCaption(std::string_view caption);
     // The button's stored Value (a push button does not stay down).
-    bool Value() const noexcept { return value_; }
-    void SetValue(bool value) noexcept { value_ = value; }
-
-protected:
-    bool HasEvent(std::string_view event) const override;
-    bool ApplyOwnProperty(const PropertyEntry& entry) override;
+    bool Value() const noexcept override { return value_; }
+    void SetValue(bool value) noexcept override { value_ = value; }
 
 private:
     bool value_ = false;
