@@ -6,6 +6,8 @@
 // script is missing, repeats the largest test file). Before timing anything it checks
 // that both decoders agree; the reference is far too slow to decode 20 MB, so it is
 // checked and timed on the first ~1 MB of code fields plus an evenly spread sample.
+// The same is then done with every code field written in upper-case hex, which the
+// decoders match like lower case.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -77,6 +79,23 @@ std::size_t totalBytes(const std::vector<std::string>& fields) {
     return total;
 }
 
+std::vector<std::string> upperCased(std::vector<std::string> fields) {
+    for (std::string& field : fields)
+        for (char& c : field)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return fields;
+}
+
+std::size_t countMismatches(const std::vector<std::string>& sample) {
+    std::size_t mismatches = 0;
+    for (const auto& f : sample) {
+        if (quillet::decodeCodeField(f) != quillet::decodeCodeFieldReference(f)) {
+            if (mismatches++ < 3) std::printf("MISMATCH on field: %s\n", f.c_str());
+        }
+    }
+    return mismatches;
+}
+
 template <typename Decode>
 double bestSeconds(const std::vector<std::string>& fields, Decode decode, int runs, std::size_t& checksum) {
     double best = 1e300;
@@ -112,22 +131,26 @@ int main(int argc, char** argv) {
     const std::size_t step = std::max<std::size_t>(1, rest / std::max<std::size_t>(1, i));
     for (std::size_t j = i; j < fields.size(); j += step) sample.push_back(fields[j]);
 
-    std::size_t mismatches = 0;
-    for (const auto& f : sample) {
-        if (quillet::decodeCodeField(f) != quillet::decodeCodeFieldReference(f)) {
-            if (mismatches++ < 3) std::printf("MISMATCH on field: %s\n", f.c_str());
-        }
-    }
+    const std::vector<std::string> upperFields = upperCased(fields);
+    const std::vector<std::string> upperSample = upperCased(sample);
+    const std::size_t mismatches = countMismatches(sample);
+    const std::size_t upperMismatches = countMismatches(upperSample);
+    const char* const sampled = sample.size() < fields.size() ? " (sampled)" : "";
     std::printf("agreement check: %zu fields (%.2f MB), %zu mismatches%s\n", sample.size(),
-                totalBytes(sample) / 1e6, mismatches, sample.size() < fields.size() ? " (sampled)" : "");
+                totalBytes(sample) / 1e6, mismatches, sampled);
+    std::printf("agreement check, upper-case hex: %zu fields (%.2f MB), %zu mismatches%s\n", upperSample.size(),
+                totalBytes(upperSample) / 1e6, upperMismatches, sampled);
 
     std::size_t checksum = 0;
     const std::vector<std::string> oracleSet(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(std::min(sample.size(), i)));
     const double oracleSeconds = bestSeconds(oracleSet, quillet::decodeCodeFieldReference, 2, checksum);
     const double productSeconds = bestSeconds(fields, quillet::decodeCodeField, 5, checksum);
+    const double upperSeconds = bestSeconds(upperFields, quillet::decodeCodeField, 5, checksum);
     std::printf("reference: %8.2f MB/s  (%.2f MB, best of 2)\n", totalBytes(oracleSet) / 1e6 / oracleSeconds,
                 totalBytes(oracleSet) / 1e6);
     std::printf("decoder:   %8.2f MB/s  (%.2f MB, best of 5)\n", bytes / 1e6 / productSeconds, bytes / 1e6);
+    std::printf("decoder, upper-case hex: %8.2f MB/s  (%.2f MB, best of 5)\n", bytes / 1e6 / upperSeconds,
+                bytes / 1e6);
     std::printf("(checksum %zu)\n", checksum);
-    return mismatches == 0 ? 0 : 2;
+    return mismatches == 0 && upperMismatches == 0 ? 0 : 2;
 }

@@ -3,10 +3,18 @@
 #include "app/LayoutLists.h"
 #include "app/MenuBar1.h"
 #include "app/ProjectPicture.h"
+#include <new>
+#include <system_error>
+#include <vector>
+
 #include "decoding/CaptionDecoder.h"
+#include "decoding/SccImport.h"
 #include "decoding/Timecode.h"
+#include "toolkit/BackgroundTask.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Exceptions.h"
+#include "toolkit/RegEx.h"
+#include "transcript/Transcript.h"
 
 namespace quillet {
 
@@ -32,15 +40,40 @@ const tk::ClassRecord& controlClass(const std::string& className) {
     throw tk::RuntimeException("Unknown control class " + className + ".");
 }
 
-// The window's control of that name, type-tested against its class.
+// The window's control of that name, type-tested against its class. The conversion
+// looks its controls up on every caption line, so the lookup stays free of allocations.
 template <class T>
 tk::Ref<T> control(const tk::Ref<tk::Window>& window, std::string_view name, const tk::ClassRecord& cls) {
-    tk::Ref<tk::RectControl> found = tk::RuntimeWindowControlByName(window, name);
-    return tk::RuntimeNotNil(tk::RuntimeCheckCast<T>(found, cls), "Control " + std::string(name));
+    tk::Ref<T> found = tk::RuntimeCheckCast<T>(tk::RuntimeWindowControlByName(window, name), cls);
+    if (!found)
+        throw tk::NilObjectException("Control " + std::string(name) + " is nil.");
+    return found;
 }
 
 tk::Ref<tk::CheckBox> checkBox(const tk::Ref<tk::Window>& window, std::string_view name) {
     return control<tk::CheckBox>(window, name, tk::CheckBox::__Lookup());
+}
+
+tk::Ref<tk::ProgressBar> progressBar(const tk::Ref<tk::Window>& window) {
+    return control<tk::ProgressBar>(window, "ProgressBar1", tk::ProgressBar::__Lookup());
+}
+
+tk::Ref<tk::StaticText> progressText(const tk::Ref<tk::Window>& window) {
+    return control<tk::StaticText>(window, "ProgressText", tk::StaticText::__Lookup());
+}
+
+// Raised from an event-loop turn when the window was closed (or the application quit)
+// while its conversion ran: the conversion ends there, writing nothing.
+struct ConversionAbandoned {};
+
+constexpr std::string_view kDoneWriting = "Done Writing SCC Transcripts";
+constexpr std::string_view kNotWritten = "Transcript not written";
+
+std::string inQuotes(std::string_view name) {
+    std::string text;
+    text.reserve(name.size() + 2);
+    text.append(1, '"').append(name).append(1, '"');
+    return text;
 }
 
 // The check box that raised an Action, and the window it works on.
@@ -244,8 +277,89 @@ tk::Ref<tk::QuitMenuItem> Window1::FileQuit() {
 void Window1::Event_EnableMenuItems() {}
 
 void Window1::importSCC() {
-    // The import of one SCC file (choose, check, read and decode it, then hand over to
-    // doTranscTimecode) belongs here; until it is written, a press does nothing.
+    // During the conversion's own turns of the event loop the button can be pressed
+    // again; a second conversion would empty the lists under the first.
+    if (converting_)
+        return;
+    converting_ = true;
+    struct EndConversion {
+        Window1& w;
+        ~EndConversion() {
+            w.converting_ = false;
+            w.sourcePath_.clear();
+        }
+    } end{*this};
+    // Held to the end: closing the window during a turn must not release it under us.
+    const tk::Ref<tk::Window> window = self();
+
+    try {
+        tk::Ref<tk::RegEx> rg = std::make_shared<tk::RegEx>();
+        captionArray2.RemoveAll();
+        timeCodeArray.RemoveAll();
+        rg->SetSearchPattern(".scc");
+
+        const tk::Ref<tk::FolderItem> f = tk::GetOpenFolderItem("text/scc");
+        if (!f)
+            return;
+        if (!rg->Search(f->Name())) {
+            tk::MsgBox("This file does not have the .scc extension.");
+            return;
+        }
+        std::string reason;
+        tk::Ref<tk::TextInputStream> in = f->OpenAsTextFile(reason);
+        if (!in) {
+            tk::MsgBox("The file " + inQuotes(f->Name()) + " could not be opened: " + reason + ".");
+            return;
+        }
+
+        fileName = f->Name();
+        sourcePath_ = f->Path();
+        const tk::Ref<tk::StaticText> status = progressText(window);
+        status->SetVisible(true);
+        status->SetText("Reading SCC File...");
+        const tk::Ref<tk::ProgressBar> bar = progressBar(window);
+        bar->SetValue(0);
+        bar->SetMaximum(kProgressMaximum);
+
+        readAndDecode(*in);
+    } catch (const ConversionAbandoned&) {
+        // The window is gone; there is no one left to tell.
+    } catch (const std::bad_alloc&) {
+        tk::MsgBox("There is not enough memory to convert " + inQuotes(fileName) + ".");
+    } catch (const tk::IOException& e) {
+        tk::MsgBox(e.what());
+    } catch (const std::exception& e) {
+        tk::MsgBox("The conversion of " + inQuotes(fileName) + " stopped: " + e.what());
+    }
+}
+
+void Window1::readAndDecode(tk::TextInputStream& in) {
+    const tk::Ref<tk::Window> window = self();
+    std::vector<std::string> sccLines = readSccLines([&] { return in.ReadLine(); }, [&] { return in.Eof(); },
+                                                     [this] { backgroundTask(); });
+    const CaptionLineHooks hooks{
+        [&](std::int32_t value) {
+            progressBar(window)->SetValue(value);
+            progressBar(window)->Refresh();
+        },
+        [&] { return control<tk::RadioButton>(window, "RadioButton1", tk::RadioButton::__Lookup())->Value(); },
+        [this] { backgroundTask(); },
+    };
+    if (decodeCaptionLines(sccLines, timeCodeArray, captionArray2, hooks) == CaptionLinesEnd::NoTimecode) {
+        tk::MsgBox("There does not appear to be any timecode in this file.");
+        return;
+    }
+    in.Close();
+    // Every line has been worked; the transcript needs the memory more.
+    std::vector<std::string>().swap(sccLines);
+    doTranscTimecode();
+}
+
+void Window1::backgroundTask() {
+    tk::RuntimeBackgroundTask();
+    // Quit closes the windows first, so a closed window covers both.
+    if (!IsOpen())
+        throw ConversionAbandoned{};
 }
 
 std::string Window1::timecodeToSecondsSCC(std::string_view timecode) {
@@ -261,9 +375,56 @@ std::string Window1::timeCodeToSeconds(std::string_view timecode) {
 }
 
 void Window1::doTranscTimecode() {
-    // The transcript writer (clean the captions, lay out the body, ask where to save,
-    // write the file, then reset the progress display and empty both lists) belongs
-    // here; until it is written the lists are left as the import filled them.
+    cleanCaptions();
+    const std::string body = assembleTranscript();
+
+    const std::string proposed = proposedTranscriptName(fileName);
+    const tk::Ref<tk::FolderItem> target = tk::GetSaveFolderItem("TEXT", proposed);
+    if (target && !writeTranscript(target, body)) {
+        endRequest(kNotWritten);
+        return;
+    }
+    endRequest(kDoneWriting);
+}
+
+bool Window1::writeTranscript(const tk::Ref<tk::FolderItem>& target, const std::string& body) {
+    std::error_code error;
+    if (!sourcePath_.empty() && std::filesystem::equivalent(target->Path(), sourcePath_, error)) {
+        tk::MsgBox("The transcript cannot replace " + inQuotes(fileName) +
+                   ", the SCC file it is made from. Please choose another name for it.");
+        return false;
+    }
+    try {
+        const tk::Ref<tk::TextOutputStream> out = target->CreateTextFile();
+        out->WriteLine(transcriptTitle(fileName));
+        out->WriteLine("");
+        out->WriteLine(body);
+        out->Close();
+    } catch (const tk::IOException& e) {
+        tk::MsgBox(e.what());
+        return false;
+    }
+    return true;
+}
+
+void Window1::endRequest(std::string_view status) {
+    const tk::Ref<tk::Window> window = self();
+    progressText(window)->SetText(status);
+    progressBar(window)->SetValue(0);
+    captionArray2.RemoveAll();
+    timeCodeArray.RemoveAll();
+}
+
+void Window1::cleanCaptions() { quillet::cleanCaptions(captionArray2, [this] { backgroundTask(); }); }
+
+std::string Window1::assembleTranscript() {
+    const tk::Ref<tk::Window> window = self();
+    const LayoutSettings settings{
+        [&] { return checkBox(window, "TimecodeBox")->Value(); },
+        [&] { return checkBox(window, "ParagraphBox")->Value(); },
+        [this] { backgroundTask(); },
+    };
+    return quillet::assembleTranscript(captionArray2, timeCodeArray, settings);
 }
 
 namespace implicit {

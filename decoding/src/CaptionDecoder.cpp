@@ -1,20 +1,26 @@
 // Fast decoding of a code field. It must give exactly what decodeCodeFieldReference gives
 // (every table row as a replace-all pass over the whole field), for every input, at a
-// small fraction of the cost. Three observations make that possible:
+// small fraction of the cost. The passes match ASCII letters in either case, so every
+// stage below compares letters case-folded but hands on the bytes it lets through with
+// the case they came in. Three observations make that possible:
 //
-// 1. Every pattern before the space-removal row is four lower-case hex digits, so those
-//    rows only ever match inside a run of hex digits; anything else (spaces between the
-//    groups, the characters those rows insert, stray bytes) is a wall that no match
+// 1. Every pattern before the space-removal row is four hex digits, so those rows only
+//    ever match inside a run of hex digits (either case); anything else (spaces between
+//    the groups, the characters those rows insert, stray bytes) is a wall that no match
 //    crosses and no row removes. Each hex run can therefore be rewritten on its own, and
-//    a run of exactly four digits is rewritten by a table lookup.
+//    a run of exactly four digits is rewritten by a table lookup on its case-folded value:
+//    once some row has matched a group, what follows depends on that row's replacement
+//    only, and a group that no row matches keeps its own bytes.
 // 2. After the space-removal row the rows see one joined text, and a match may straddle
 //    what used to be two groups (c8e9 2520 hides "9252"). Each replace-all pass is a
 //    streaming transducer that holds back at most a pattern's length less one; the chain
 //    of all remaining passes is therefore one finite-state transducer. Its states are
 //    found as the input needs them and remembered, so the usual cost is one table step
-//    per byte, or one per whole group when nothing is held back.
+//    per byte, or one per whole group when nothing is held back. A held-back letter
+//    keeps its case, so it leaves the pass as it came in when no match follows.
 // 3. A unit is two characters and every pair row yields at most one character, so at
-//    most one pair row ever applies to a unit: a lookup on its two bytes.
+//    most one pair row ever applies to a unit: a lookup on its two bytes, every case
+//    variant of a pattern entered under the first row that has it.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -38,30 +44,56 @@ std::string withoutSpaces(std::string text) {
     return text;
 }
 
+bool isUpperLetter(char c) { return c >= 'A' && c <= 'Z'; }
+bool isLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
+char toLower(char c) { return isUpperLetter(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+char toUpper(char c) { return isLowerLetter(c) ? static_cast<char>(c - 'a' + 'A') : c; }
+bool sameIgnoringCase(char a, char b) { return toLower(a) == toLower(b); }
+
+// Per byte: -1 for a byte that is not a hex digit, else the digit's value (low four
+// bits) plus a flag for how it is written, so that OR-ing the entries of a group tells
+// at once whether all four are hex digits and whether its letters share one case.
+constexpr std::int8_t kUpperDigit = 0x10;
+constexpr std::int8_t kLowerDigit = 0x20;
 constexpr std::array<std::int8_t, 256> makeHexValues() {
     std::array<std::int8_t, 256> values{};
     for (auto& v : values) v = -1;
     for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10 + kLowerDigit);
+    for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10 + kUpperDigit);
     return values;
 }
-// Only lower-case digits: no pattern of the group rows has an upper-case letter.
 constexpr std::array<std::int8_t, 256> kHexValue = makeHexValues();
+
+unsigned hexDigitValue(char c) { return static_cast<unsigned>(kHexValue[static_cast<unsigned char>(c)]) & 0xFU; }
+
+// The text of a group's value, lower-case or upper-case.
+std::array<char, 4> groupText(std::uint16_t code, bool upper) {
+    static constexpr char kLower[] = "0123456789abcdef";
+    static constexpr char kUpper[] = "0123456789ABCDEF";
+    const char* digits = upper ? kUpper : kLower;
+    return {digits[code >> 12], digits[(code >> 8) & 0xF], digits[(code >> 4) & 0xF], digits[code & 0xF]};
+}
 
 // ---- Rows that work group by group --------------------------------------------------
 
 class GroupRows {
 public:
     GroupRows() {
-        results_.emplace_back();  // id 0: the group stays as it is
+        results_.emplace_back();  // id 0: no row matches the group, which stays as written
         const auto rows = codeSubstitutionTable().first(kSpaceRemovalRow);
         for (const CodeRow& row : rows) {
             const std::uint16_t code = codeOf(row.pattern);
-            if (resultId_[code] != 0 || isUnchanged(row.pattern)) continue;
-            const std::string rewritten = withoutSpaces(rewriteLiterally(row.pattern));
+            if (resultId_[code] != 0) continue;
+            // Matched in any case, the group is replaced by the same text: so the result
+            // computed from the lower-case form holds for every spelling, even if the
+            // rows were to turn it back into its own lower-case digits.
+            const std::array<char, 4> lower = groupText(code, false);
+            const std::string rewritten = withoutSpaces(rewriteLiterally(std::string_view(lower.data(), lower.size())));
             std::size_t id = 0;
             while (id < results_.size() && (id == 0 || results_[id] != rewritten)) ++id;
             if (id == results_.size()) results_.push_back(rewritten);
+            if (id > 0xFF) idsFit_ = false;
             resultId_[code] = static_cast<std::uint8_t>(id);
         }
         rowsByCodeStart_.assign(0x10001, 0);
@@ -72,12 +104,14 @@ public:
         for (std::size_t r = 0; r < rows.size(); ++r) rowsByCode_[fill[codeOf(rows[r].pattern)]++] = static_cast<std::uint16_t>(r);
     }
 
-    // Writes what the group rows and the space removal make of one run of lower-case hex
-    // digits to `out`; returns the bytes written, never more than the run's length.
+    // Whether every distinct group result got an id of its own.
+    bool usable() const { return idsFit_; }
+
+    // Writes what the group rows and the space removal make of one run of hex digits to
+    // `out`; returns the bytes written, never more than the run's length.
     std::size_t rewriteRun(const char* run, std::size_t size, char* out) const {
         if (size == 4) {
-            const auto digit = [&](std::size_t i) { return static_cast<unsigned>(kHexValue[static_cast<unsigned char>(run[i])]); };
-            const std::uint8_t id = resultId_[digit(0) << 12 | digit(1) << 8 | digit(2) << 4 | digit(3)];
+            const std::uint8_t id = resultId_[codeOf(std::string_view(run, 4))];
             if (id == 0) {
                 std::memcpy(out, run, 4);
                 return 4;
@@ -120,7 +154,7 @@ private:
             for (std::size_t i = 0; i + 4 <= text.size(); ++i) {
                 const auto digit = [&](std::size_t k) { return kHexValue[static_cast<unsigned char>(text[i + k])]; };
                 if ((digit(0) | digit(1) | digit(2) | digit(3)) < 0) continue;
-                const auto code = static_cast<unsigned>(digit(0) << 12 | digit(1) << 8 | digit(2) << 4 | digit(3));
+                const unsigned code = codeOf(std::string_view(text).substr(i, 4));
                 for (std::uint32_t r = rowsByCodeStart_[code]; r < rowsByCodeStart_[code + 1]; ++r)
                     if (rowsByCode_[r] >= next) {
                         found = std::min<std::size_t>(found, rowsByCode_[r]);
@@ -133,16 +167,16 @@ private:
         }
     }
 
-    static bool isUnchanged(std::string_view pattern) { return rewriteLiterally(pattern) == pattern; }
-
+    // The case-folded value of four hex digits.
     static std::uint16_t codeOf(std::string_view hex) {
         unsigned code = 0;
-        for (char c : hex) code = code << 4 | static_cast<unsigned>(kHexValue[static_cast<unsigned char>(c)]);
+        for (char c : hex) code = code << 4 | hexDigitValue(c);
         return static_cast<std::uint16_t>(code);
     }
 
     std::array<std::uint8_t, 65536> resultId_{};
     std::vector<std::string> results_;
+    bool idsFit_ = true;
     // The group rows whose pattern has a given value, in row order:
     // rowsByCode_[rowsByCodeStart_[v] .. rowsByCodeStart_[v + 1]).
     std::vector<std::uint32_t> rowsByCodeStart_;
@@ -152,27 +186,36 @@ private:
 // ---- Rows that work on the joined field ---------------------------------------------
 
 // The chain of joined-field passes as a transducer. A state records, per pass, how many
-// leading characters of its pattern that pass is holding back; that prefix is all a pass
-// has to remember. The states that can be reached grow exponentially with adversarial
-// input (every pass may hold a prefix at once), so they are not built in advance: each
-// thread discovers the ones its input needs and keeps a bounded cache of them.
+// leading characters of its pattern that pass is holding back and which of them are
+// upper-case letters; that is all a pass has to remember, since the held characters
+// equal the pattern's own but for letter case. The states that can be reached grow
+// exponentially with adversarial input (every pass may hold a prefix at once), so they
+// are not built in advance: each thread discovers the ones its input needs and keeps a
+// bounded cache of them.
 class JoinedRows {
 public:
-    using Holding = std::string;  // one byte per pass: the length of its held prefix
+    // One byte per pass: the held count in the low two bits (patterns are at most four
+    // characters), then one bit per held character that is set when it is upper case.
+    using Holding = std::string;
 
     JoinedRows() {
         const auto rows = codeSubstitutionTable().subspan(kJoinedRowsBegin);
         stages_.assign(rows.begin(), rows.end());
-        // Bytes that occur in some pattern get a class of their own; every other byte
-        // (class 0) can only push held-back text out and then pass unchanged itself. The
-        // space never arrives: the space-removal row has run before.
+        // Bytes that match some pattern character get a class of their own, and the two
+        // cases of a letter get two (they match alike but leave the passes as written);
+        // every other byte (class 0) can only push held-back text out and then pass
+        // unchanged itself. The space never arrives: the space-removal row has run before.
+        const auto addClass = [&](char c) {
+            const auto b = static_cast<unsigned char>(c);
+            if (c != ' ' && class_[b] == 0) {
+                class_[b] = static_cast<std::uint8_t>(classBytes_.size() + 1);
+                classBytes_.push_back(c);
+            }
+        };
         for (const CodeRow& row : stages_)
             for (char c : row.pattern) {
-                const auto b = static_cast<unsigned char>(c);
-                if (c != ' ' && class_[b] == 0) {
-                    class_[b] = static_cast<std::uint8_t>(classBytes_.size() + 1);
-                    classBytes_.push_back(c);
-                }
+                addClass(toLower(c));
+                addClass(toUpper(c));
             }
     }
 
@@ -188,43 +231,71 @@ public:
             return;
         }
         const std::string_view pattern = stages_[stage].pattern;
-        const auto heldCount = static_cast<std::size_t>(holding[stage]);
+        const auto heldCount = heldCountOf(holding[stage]);
         // Fast case: the character extends the held prefix without completing it.
-        if (heldCount + 1 < pattern.size() && pattern[heldCount] == c) {
-            holding[stage] = static_cast<char>(heldCount + 1);
+        if (heldCount + 1 < pattern.size() && sameIgnoringCase(pattern[heldCount], c)) {
+            holding[stage] = static_cast<char>((static_cast<unsigned char>(holding[stage]) + 1U) |
+                                               (isUpperLetter(c) ? 4U << heldCount : 0U));
             return;
         }
         // Patterns are at most four characters, so what is held plus the newcomer fits.
         char held[8];
-        std::memcpy(held, pattern.data(), heldCount);
-        held[heldCount] = c;
-        const std::size_t heldSize = heldCount + 1;
+        const std::size_t heldSize = heldText(holding[stage], pattern, held);
+        held[heldSize] = c;
+        const std::size_t withNewcomer = heldSize + 1;
         // Leftmost match first: let go of leading characters until what is left could
         // still begin a match.
         std::size_t from = 0;
-        while (from < heldSize && !pattern.starts_with(std::string_view(held + from, heldSize - from))) {
+        while (from < withNewcomer && !isPrefixIgnoringCase(std::string_view(held + from, withNewcomer - from), pattern)) {
             feed(holding, stage + 1, held[from], out);
             ++from;
         }
-        if (heldSize - from == pattern.size()) {
+        if (withNewcomer - from == pattern.size()) {
             holding[stage] = 0;
             for (char r : stages_[stage].replacement) feed(holding, stage + 1, r, out);
         } else {
-            holding[stage] = static_cast<char>(heldSize - from);
+            holding[stage] = holdingOf(std::string_view(held + from, withNewcomer - from));
         }
     }
 
     // End of text: every pass lets go of what it holds, first pass first.
     void flush(Holding& holding, std::string& out) const {
         for (std::size_t stage = 0; stage < stages_.size(); ++stage) {
-            const auto heldCount = static_cast<std::size_t>(holding[stage]);
-            if (heldCount == 0) continue;
+            char held[8];
+            const std::size_t heldSize = heldText(holding[stage], stages_[stage].pattern, held);
+            if (heldSize == 0) continue;
             holding[stage] = 0;
-            for (char c : stages_[stage].pattern.substr(0, heldCount)) feed(holding, stage + 1, c, out);
+            for (std::size_t i = 0; i < heldSize; ++i) feed(holding, stage + 1, held[i], out);
         }
     }
 
 private:
+    static std::size_t heldCountOf(char passHolding) { return static_cast<unsigned char>(passHolding) & 3U; }
+
+    // The characters a pass holds back: its pattern's first ones, each letter in the case
+    // it arrived in. Returns how many there are.
+    static std::size_t heldText(char passHolding, std::string_view pattern, char* held) {
+        const std::size_t count = heldCountOf(passHolding);
+        const unsigned upper = static_cast<unsigned char>(passHolding) >> 2;
+        for (std::size_t i = 0; i < count; ++i)
+            held[i] = (upper >> i & 1U) != 0 ? toUpper(pattern[i]) : toLower(pattern[i]);
+        return count;
+    }
+
+    static char holdingOf(std::string_view held) {
+        unsigned value = static_cast<unsigned>(held.size());
+        for (std::size_t i = 0; i < held.size(); ++i)
+            if (isUpperLetter(held[i])) value |= 4U << i;
+        return static_cast<char>(value);
+    }
+
+    static bool isPrefixIgnoringCase(std::string_view text, std::string_view pattern) {
+        if (text.size() > pattern.size()) return false;
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (!sameIgnoringCase(text[i], pattern[i])) return false;
+        return true;
+    }
+
     std::vector<CodeRow> stages_;
     std::array<std::uint8_t, 256> class_{};
     std::vector<char> classBytes_;
@@ -262,9 +333,12 @@ public:
         if (state != 0) out = appendFlush(state, out);
     }
 
-    // A whole group of four lower-case hex digits (`code` is their value) arriving while
-    // nothing is held back, the usual case: its rewrite by the group rows, then the
-    // passes, remembered per group.
+    // A whole group of four hex digits arriving while nothing is held back, the usual
+    // case: its rewrite by the group rows, then the passes, remembered per group. What
+    // comes out can depend on how the letters are written (a group that no row matches
+    // keeps its case), so groups written in lower case (or digits only) and groups
+    // written in upper case are remembered apart; the index is the group's value, plus
+    // kUpperCaseGroups for the latter. Groups that mix cases take the byte-by-byte way.
     struct GroupMove {
         std::uint16_t next;
         std::uint8_t length;
@@ -272,23 +346,24 @@ public:
         char output[4];
     };
 
-    // The remembered group moves, indexed by the group's value. The hot loop keeps this
+    static constexpr std::uint32_t kUpperCaseGroups = 0x10000;
+    static_assert(static_cast<std::uint32_t>(kUpperDigit) << 12 == kUpperCaseGroups);
+
+    // The remembered group moves, indexed as told above. The hot loop keeps this
     // pointer in a register (writes through char pointers would otherwise force a reload
     // per group); it stays valid until the next call of stepGroup.
     const GroupMove* groupMoves() const { return groupMoves_.data(); }
 
-    std::uint32_t stepGroup(std::uint16_t code, const GroupRows& groups, char*& out) {
-        const GroupMove& known = groupMoves_[code];
+    std::uint32_t stepGroup(std::uint32_t index, const GroupRows& groups, char*& out) {
+        const GroupMove& known = groupMoves_[index];
         if (known.known) {
             std::memcpy(out, known.output, sizeof known.output);
             out += known.length;
             return known.next;
         }
-        static constexpr char kDigits[] = "0123456789abcdef";
-        const char text[4] = {kDigits[code >> 12], kDigits[(code >> 8) & 0xF], kDigits[(code >> 4) & 0xF],
-                              kDigits[code & 0xF]};
+        const std::array<char, 4> text = groupText(static_cast<std::uint16_t>(index), index >= kUpperCaseGroups);
         char rewritten[4];
-        const std::size_t rewrittenSize = groups.rewriteRun(text, 4, rewritten);
+        const std::size_t rewrittenSize = groups.rewriteRun(text.data(), text.size(), rewritten);
         const std::uint64_t generation = generation_;
         char produced[4 + kSlack];
         char* end = produced;
@@ -298,7 +373,7 @@ public:
         std::memcpy(out, produced, length);
         out += length;
         if (generation == generation_) {
-            GroupMove& move = groupMoves_[code];
+            GroupMove& move = groupMoves_[index];
             move.next = static_cast<std::uint16_t>(state);
             move.length = static_cast<std::uint8_t>(length);
             move.known = 1;
@@ -328,7 +403,7 @@ private:
         flushes_.clear();
         flushKnown_.clear();
         outputs_.assign(kPad, '\0');
-        groupMoves_.assign(0x10000, GroupMove{});
+        groupMoves_.assign(2 * kUpperCaseGroups, GroupMove{});
         ++generation_;
         intern(rows_.start());
     }
@@ -409,19 +484,27 @@ private:
 class PairRows {
 public:
     PairRows() {
-        // The first row whose pattern equals a unit decides its conversion (a converted
-        // unit is one character at most, which no later row of two characters can
-        // match); a unit that no pattern equals stays as it is (entry 0).
+        // The first row whose pattern equals a unit, letters in either case, decides its
+        // conversion (a converted unit is one character at most, which no later row of
+        // two characters can match); a unit that no pattern equals stays as it is, as
+        // written (entry 0). Every spelling of a pattern gets its own entry, so the
+        // lookup itself needs no folding.
         results_.push_back(Result{});
         for (const CodeRow& row : pairCharacterTable()) {
             const std::string_view pattern = row.pattern;
             if (pattern.size() != 2 || row.replacement.size() > 2) continue;
-            std::uint8_t& entry = entries_[keyOf(pattern[0], pattern[1])];
-            if (entry != 0) continue;
             Result result{static_cast<std::uint8_t>(row.replacement.size()), {}};
             std::memcpy(result.bytes, row.replacement.data(), row.replacement.size());
-            entry = static_cast<std::uint8_t>(results_.size());
-            results_.push_back(result);
+            const auto id = static_cast<std::uint8_t>(results_.size());
+            bool used = false;
+            for (char a : {toLower(pattern[0]), toUpper(pattern[0])})
+                for (char b : {toLower(pattern[1]), toUpper(pattern[1])}) {
+                    std::uint8_t& entry = entries_[keyOf(a, b)];
+                    if (entry != 0) continue;
+                    entry = id;
+                    used = true;
+                }
+            if (used) results_.push_back(result);
         }
     }
 
@@ -472,9 +555,9 @@ private:
     std::vector<Result> results_;
 };
 
-// What the fast path takes for granted about the tables: the group rows match four
-// lower-case hex digits, no pattern is longer than four characters, and no row lengthens
-// the text it rewrites (the buffers are sized on that).
+// What the fast path takes for granted about the tables: the group rows match four hex
+// digits, no pattern is longer than four characters, no row lengthens the text it
+// rewrites (the buffers are sized on that), and pair patterns are ASCII.
 bool tablesSuitFastPath() {
     const auto rows = codeSubstitutionTable();
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -486,7 +569,9 @@ bool tablesSuitFastPath() {
     }
     if (rows.size() <= kSpaceRemovalRow || rows[kSpaceRemovalRow].pattern != " ") return false;
     for (const CodeRow& row : pairCharacterTable())
-        if (row.pattern.size() != 2 || row.replacement.size() > 2) return false;
+        if (row.pattern.size() != 2 || row.replacement.size() > 2 ||
+            std::any_of(row.pattern.begin(), row.pattern.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+            return false;
     return true;
 }
 
@@ -494,7 +579,7 @@ struct Decoder {
     GroupRows groups;
     JoinedRows joined;
     PairRows pairs;
-    bool fastPathUsable = tablesSuitFastPath();
+    bool fastPathUsable = tablesSuitFastPath() && groups.usable();
 };
 
 const Decoder& decoder() {
@@ -555,21 +640,31 @@ std::string decodeCodeField(std::string_view codeField) {
         } else {
             while (end < size && kHexValue[static_cast<unsigned char>(field[end])] >= 0) ++end;
         }
+        bool wholeGroup = false;
         if (end - pos == 4 && state == 0) {
             const auto digit = [&](std::size_t i) {
                 return static_cast<unsigned>(kHexValue[static_cast<unsigned char>(field[pos + i])]);
             };
-            const auto code = static_cast<std::uint16_t>(digit(0) << 12 | digit(1) << 8 | digit(2) << 4 | digit(3));
-            const JoinedRowsCache::GroupMove& move = groupMoves[code];
-            if (move.known) {
-                std::memcpy(out, move.output, sizeof move.output);
-                out += move.length;
-                state = move.next;
-            } else {
-                state = joined.stepGroup(code, d.groups, out);
-                groupMoves = joined.groupMoves();
+            const unsigned d0 = digit(0), d1 = digit(1), d2 = digit(2), d3 = digit(3);
+            const unsigned spelling = (d0 | d1 | d2 | d3) & static_cast<unsigned>(kUpperDigit | kLowerDigit);
+            wholeGroup = spelling != static_cast<unsigned>(kUpperDigit | kLowerDigit);
+            if (wholeGroup) {
+                // Upper case moves the index into the second half (kUpperDigit << 12 is
+                // JoinedRowsCache::kUpperCaseGroups).
+                const std::uint32_t index = ((d0 & 0xFU) << 12 | (d1 & 0xFU) << 8 | (d2 & 0xFU) << 4 | (d3 & 0xFU)) |
+                                            (spelling & static_cast<unsigned>(kUpperDigit)) << 12;
+                const JoinedRowsCache::GroupMove& move = groupMoves[index];
+                if (move.known) {
+                    std::memcpy(out, move.output, sizeof move.output);
+                    out += move.length;
+                    state = move.next;
+                } else {
+                    state = joined.stepGroup(index, d.groups, out);
+                    groupMoves = joined.groupMoves();
+                }
             }
-        } else {
+        }
+        if (!wholeGroup) {
             char* const run = s.grouped.data();
             const std::size_t runSize = d.groups.rewriteRun(field + pos, end - pos, run);
             for (std::size_t i = 0; i < runSize; ++i) state = joined.step(state, run[i], out);

@@ -189,8 +189,7 @@ TEST_F(Application, ExceptionInAStartUpStepIsReportedOnce) {
         ASSERT_TRUE(run.at(Step::ReleaseToolkitObjects));
         EXPECT_EQ(run.at(Step::ReleaseToolkitObjects)->reports, 1u);
         EXPECT_TRUE(run.at(Step::ReleaseMenuBar) && run.at(Step::ReleaseFileType) && run.at(Step::RuntimeExit));
-        ASSERT_EQ(chooser_->Shown().size(), 1u);
-        EXPECT_NE(chooser_->Shown()[0].message.find("injected before"), std::string::npos);
+        EXPECT_EQ(chooser_->Shown().size(), 1u);
         // Shut-down left nothing behind for the next run.
         EXPECT_FALSE(quillet::FileTypes1::pTextScc);
         EXPECT_FALSE(quillet::MenuBar1::_implicitInstance);
@@ -239,60 +238,35 @@ TEST_F(Application, NewWindow) {
     EXPECT_EQ(run.exitCode, 0);
 }
 
-TEST_F(Application, AppClassAndAccessors) {
-    const tk::ClassRecord& cls = quillet::App::__Lookup();
-    EXPECT_EQ(cls.Name(), "App");
-    EXPECT_EQ(cls.Parent(), &tk::Application::__Lookup());
-    const auto& parent = tk::Application::__Lookup().Methods();
-    ASSERT_GT(cls.Methods().size(), parent.size());
-    EXPECT_EQ(cls.Methods()[parent.size()].name, "_FileNewWindow_Action");
-    EXPECT_EQ(cls.Methods()[parent.size()].signature, "%b%");
-    EXPECT_EQ(tk::SignatureTextFromCode("%b%"), "(  ) as Boolean");
-
-    // Outside a run there is no application object to reach.
+TEST_F(Application, AppClassAndAccessorsOutsideARun) {
+    EXPECT_EQ(quillet::App::__Lookup().Name(), "App");
+    EXPECT_EQ(quillet::App::__Lookup().Parent(), &tk::Application::__Lookup());
     ASSERT_FALSE(tk::getAppObject());
     EXPECT_FALSE(quillet::implicit::App());
     EXPECT_THROW(quillet::implicit::FileNewWindow(), tk::NilObjectException);
 }
 
+// Every item of a menu as the user sees it, "text shortcut", with "|" between items.
+std::string itemsOf(const tk::Ref<tk::MenuItem>& menu) {
+    std::string out;
+    for (size_t i = 0; i < menu->Count(); ++i) {
+        tk::Ref<tk::MenuItem> item = menu->Item(i);
+        EXPECT_TRUE(item->AutoEnable()) << item->Text();
+        out += (i ? "|" : "") + item->Text();
+        if (!item->KeyboardShortcut().empty())
+            out += " " + item->KeyboardShortcut();
+    }
+    return out;
+}
+
 TEST_F(Application, MenuBar) {
     tk::Ref<quillet::MenuBar1> bar = quillet::implicit::MenuBar1();
     ASSERT_TRUE(bar);
-    EXPECT_EQ(quillet::implicit::MenuBar1(), bar);
-    EXPECT_EQ(bar->Class(), &quillet::MenuBar1::__Lookup());
-    ASSERT_EQ(bar->Count(), 2u);  // built once
-
-    struct Row {
-        const char* name;
-        const char* text;
-        const char* shortcut;
-    };
-    const std::vector<Row> file = {{"FileQuit", "&Quit", "Cmd+Q"}, {"FileNewWindow", "New Window", "Cmd+N"}};
-    const std::vector<Row> edit = {
-        {"EditUndo", "&Undo", "Cmd+Z"},  {"UntitledMenu1", "-", ""}, {"EditCut", "Cu&t", "Cmd+X"},
-        {"EditCopy", "&Copy", "Cmd+C"},  {"EditPaste", "&Paste", "Cmd+V"}, {"EditClear", "&Delete", ""},
-        {"UntitledMenu0", "-", ""},      {"EditSelectAll", "Select &All", "Cmd+A"},
-    };
-    const std::vector<std::tuple<const char*, const char*, const std::vector<Row>*>> menus = {
-        {"FileMenu", "&File", &file}, {"EditMenu", "&Edit", &edit}};
-    for (size_t m = 0; m < menus.size(); ++m) {
-        const auto& [name, text, rows] = menus[m];
-        tk::Ref<tk::MenuItem> menu = bar->Item(m);
-        EXPECT_EQ(menu->Name(), name);
-        EXPECT_EQ(menu->Text(), text);
-        EXPECT_EQ(menu->KeyboardShortcut(), "");
-        EXPECT_TRUE(menu->AutoEnable());
-        ASSERT_EQ(menu->Count(), rows->size());
-        for (size_t i = 0; i < rows->size(); ++i) {
-            tk::Ref<tk::MenuItem> item = menu->Item(i);
-            SCOPED_TRACE((*rows)[i].name);
-            EXPECT_EQ(item->Name(), (*rows)[i].name);
-            EXPECT_EQ(item->Text(), (*rows)[i].text);
-            EXPECT_EQ(item->KeyboardShortcut(), (*rows)[i].shortcut);
-            EXPECT_TRUE(item->AutoEnable());
-            EXPECT_EQ(item->IsSeparator(), std::string((*rows)[i].text) == "-");
-        }
-    }
+    EXPECT_EQ(quillet::implicit::MenuBar1(), bar);  // built once
+    EXPECT_EQ(itemsOf(bar), "&File|&Edit");
+    EXPECT_EQ(itemsOf(bar->Item(0)), "&Quit Cmd+Q|New Window Cmd+N");
+    EXPECT_EQ(itemsOf(bar->Item(1)),
+              "&Undo Cmd+Z|-|Cu&t Cmd+X|&Copy Cmd+C|&Paste Cmd+V|&Delete|-|Select &All Cmd+A");
     EXPECT_TRUE(tk::RuntimeIsA(bar->_Lookup("FileQuit").get(), tk::QuitMenuItem::__Lookup()));
     EXPECT_FALSE(tk::RuntimeIsA(bar->_Lookup("FileNewWindow").get(), tk::QuitMenuItem::__Lookup()));
 
@@ -306,15 +280,9 @@ TEST_F(Application, SccFileType) {
     quillet::FileTypes1::_Initialize();
     const tk::Ref<tk::FileType>& type = quillet::FileTypes1::pTextScc;
     ASSERT_TRUE(type);
-    EXPECT_EQ(type->Name(), "text/scc");
-    EXPECT_EQ(type->Extensions(), ".scc");
-    EXPECT_EQ(type->MacType(), "TXT");
-    EXPECT_EQ(type->MacCreator(), "R*ch");
     const auto registered = tk::RegisteredFileTypesNamed("text/scc");
     ASSERT_EQ(registered.size(), 1u);
-    EXPECT_EQ(registered[0].extensions, ".scc");
-    EXPECT_EQ(registered[0].macType, "TXT");
-    EXPECT_EQ(registered[0].macCreator, "R*ch");
+    EXPECT_EQ(registered[0].extensions + " " + registered[0].macType + " " + registered[0].macCreator, ".scc TXT R*ch");
 
     // The open dialog of an import is filtered by the type's name.
     chooser_->AnswerCancel();

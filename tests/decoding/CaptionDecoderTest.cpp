@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -30,6 +31,19 @@ void expectCaption(const std::string& field, const std::string& caption) {
 void expectAgreement(const std::string& field) {
     const std::string expected = decodeCodeFieldReference(field);
     ASSERT_EQ(decodeCodeField(field), expected) << "field \"" << field << "\" (" << field.size() << " bytes)";
+}
+
+// Letters written another way: all upper case, or each one's case chosen at random.
+std::string upperCased(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string caseScrambled(std::string text, std::mt19937& random) {
+    for (char& c : text)
+        if (std::isalpha(static_cast<unsigned char>(c)) && random() % 2 == 0) c = static_cast<char>(c ^ 0x20);
+    return text;
 }
 
 TEST(CaptionDecoder, TypicalCaptionLines) {
@@ -67,12 +81,38 @@ TEST(CaptionDecoder, MatchesAcrossFormerGroups) {
     expectCaption("e945 4c80", "l");         // "9454" appears once "80" is gone
     expectCaption("4980 1323 1323", "4\u00BD 3\u00CC ");  // "9132" across 49, 13 and 23
     expectCaption("c194 20c2", "AB");        // "9420" hidden between two text groups
-    expectCaption("c1c2 97A1 c445", "ABDE"); // the upper-case rows only see the joined text
+    expectCaption("c1c2 97 a1c4 45", "ABDE"); // "97a1" only forms once the spaces are gone
 }
 
-TEST(CaptionDecoder, UpperCaseAndStrayCharactersPassThrough) {
-    expectCaption("C8E5", "C8E5");
-    expectCaption("9420 9420 C1C2", "C1C2");
+TEST(CaptionDecoder, LetterCaseOfHexDigitsDoesNotMatter) {
+    expectCaption("9420 9420 94AE 94AE 9452 9452 97A2 97A2 C8E5 ECEC EF80 942F 942F", "  Hello  ");
+    expectCaption("C8E5", "He");
+    expectCaption("9420 9420 C1C2", "AB");
+    expectCaption("C1c2 97A1 c445", "ABDE");  // a group row deletes "97A1" before the join
+    expectCaption("C1C2 97 A1C4 45", "ABDE"); // and a joined-field row once the spaces are gone
+    // Mixed case within one group, matched by a group row, a joined-field row or a pair row.
+    expectCaption("9420 94Ae 91Ae 4980 9137 c8E9", " I\u266A Hi");
+    expectCaption("9420 9420 eCeC", "ll");
+    // A special character's code that only forms across former groups.
+    expectCaption("c8e9 9 13B 3", "Hi\u00E2 ");
+}
+
+TEST(CaptionDecoder, HexThatNoRowMatchesKeepsItsCase) {
+    expectCaption("9429 9429", "94)94)");
+    expectCaption("94A9 94a9", "94A994a9");  // neither a code nor two characters
+    expectCaption("C1FA c1fA", "AFAAfA");     // "c1" is a letter, "fa" is nothing
+    // The same value written both ways, each remembered on its own once seen.
+    for (const std::string group : {"fafa", "FAFA", "fafa", "FAFA", "FaFa"}) {
+        expectCaption(group, group);
+        expectCaption(group + " 2020", group + "  ");
+    }
+    // Held back as the start of a joined-field pattern ("94ad", "97A1") and then let go.
+    expectCaption("94 AF", "94AF");
+    expectCaption("97 aF 97 Af", "97aF97Af");
+    expectCaption("94A", "94");
+}
+
+TEST(CaptionDecoder, StrayCharactersPassThrough) {
     expectCaption("zz c1", "zzA");
     expectCaption("c1\tc2", "A\tc");
     // Bars that end up side by side merge.
@@ -93,7 +133,12 @@ TEST(CaptionDecoder, ConvertsSingleUnits) {
     EXPECT_EQ(quillet::convertSCC2Letters("a8"), "(");
     EXPECT_EQ(quillet::convertSCC2Letters("fe"), "\u00F1");
     EXPECT_EQ(quillet::convertSCC2Letters("\u266A "), "\u266A ");
-    EXPECT_EQ(quillet::convertSCC2Letters("C1"), "C1");
+    // Letters in either case; the first row in table order that matches wins.
+    EXPECT_EQ(quillet::convertSCC2Letters("C1"), "A");
+    EXPECT_EQ(quillet::convertSCC2Letters("aB"), "+");
+    EXPECT_EQ(quillet::convertSCC2Letters("Fa"), "Fa");
+    EXPECT_EQ(quillet::convertSCC2Letters("5B"), "[");
+    EXPECT_EQ(quillet::convertSCC2Letters("7C"), "\u00F7");
 }
 
 std::vector<std::string> codeFieldsOf(const std::filesystem::path& path) {
@@ -125,7 +170,12 @@ class CaptionDecoderOnSample : public testing::TestWithParam<std::string> {};
 
 TEST_P(CaptionDecoderOnSample, AgreesWithReference) {
     const auto fields = codeFieldsOf(std::filesystem::path(QUILLET_TEST_DATA) / GetParam());
-    for (const std::string& field : fields) expectAgreement(field);
+    std::mt19937 random(99);
+    for (const std::string& field : fields) {
+        expectAgreement(field);
+        expectAgreement(upperCased(field));
+        expectAgreement(caseScrambled(field, random));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleFiles, CaptionDecoderOnSample, testing::ValuesIn(sampleFiles()),
@@ -137,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(SampleFiles, CaptionDecoderOnSample, testing::ValuesIn(
                          });
 
 // Pieces that random fields are made of: the tables' own patterns and their fragments,
-// text bytes, the characters rows insert, bars, spaces, upper case and invalid UTF-8.
+// text bytes, the characters rows insert, bars, spaces and invalid UTF-8; the random
+// fields also write letters in upper or mixed case.
 std::vector<std::string> fieldPieces() {
     std::vector<std::string> pieces;
     for (const auto& row : quillet::codeSubstitutionTable()) {
@@ -167,13 +218,17 @@ TEST(CaptionDecoder, AgreesWithReferenceOnRandomFields) {
         std::string field;
         const int count = static_cast<int>(random() % 24);
         for (int k = 0; k < count; ++k) {
-            switch (random() % 8) {
+            switch (random() % 9) {
                 case 0: field += static_cast<char>(random() % 256); break;  // any byte
-                case 1: {  // a random lower-case group
-                    static const char digits[] = "0123456789abcdef";
-                    for (int d = 0; d < 4; ++d) field += digits[random() % 16];
+                case 1: {  // a random group, in lower, upper or mixed case
+                    static const char* const digits[] = {"0123456789abcdef", "0123456789ABCDEF",
+                                                         "0123456789abcdefABCDEF"};
+                    const std::string_view set = digits[random() % 3];
+                    for (int d = 0; d < 4; ++d) field += set[random() % set.size()];
                     break;
                 }
+                case 2: field += upperCased(pieces[random() % pieces.size()]); break;
+                case 3: field += caseScrambled(pieces[random() % pieces.size()], random); break;
                 default: field += pieces[random() % pieces.size()];
             }
             if (random() % 3 != 0) field += ' ';  // usually, but not always, a space between groups
@@ -201,6 +256,7 @@ TEST(CaptionDecoder, HugeFieldsDecode) {
     std::string glued;
     while (glued.size() < (1U << 18)) glued += "94209420c8e9";
     expectAgreement(glued.substr(0, 4096));
+    expectAgreement(upperCased(glued.substr(0, 4096)));
     EXPECT_FALSE(decodeCodeField(glued).empty());
     std::string soup(1 << 17, '\0');
     for (char& c : soup) c = "9412| "[random() % 6];

@@ -5,6 +5,8 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "../toolkit/CommaLocale.h"
 #include "decoding/Timecode.h"
@@ -14,6 +16,7 @@ using quillet::returnTimecode;
 using quillet::timeCodeToSeconds;
 using quillet::timecodeToSecondsSCC;
 using quillet::unbufferedTimecode;
+using quillet::unbufferedTimecodeLiteral;
 
 namespace {
 
@@ -44,6 +47,36 @@ double ParseTimecode(const std::string& text) {
         return -1;
     return hours * 3600 + minutes * 60 + seconds;
 }
+
+// Bytes outside printable ASCII written as \xNN, so that a failing input can be read.
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            out.push_back(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        }
+    }
+    return out.size() > 80 ? out.substr(0, 60) + "...(" + std::to_string(text.size()) + " bytes)" : out;
+}
+
+// The fast road and the literal steps write the same text for this line.
+::testing::AssertionResult SameAsLiteral(std::string_view timecode, std::string_view codeField) {
+    const std::string fast = unbufferedTimecode(timecode, codeField);
+    const std::string literal = unbufferedTimecodeLiteral(timecode, codeField);
+    if (fast == literal)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << Printable(timecode) << "\" with code field \""
+                                         << Printable(codeField) << "\": fast " << fast << ", literal "
+                                         << literal;
+}
+
+// A timecode whose seconds field is the text of x, so that the time is exactly x.
+std::string SecondsTimecode(double x) { return "00:00:" + tk::Str(x) + ":00"; }
 
 }  // namespace
 
@@ -194,4 +227,185 @@ TEST(TimecodeLocale, CommaDecimalLocaleStillWritesPoints) {
     EXPECT_EQ(returnTimecode(119.5), "00:01:59.50");
     EXPECT_EQ(timecodeToSecondsSCC("00:00:05:15"), "5.5");
     EXPECT_EQ(unbufferedTimecode("00:00:01:15", CodeField(29)), "00:00:01.69");
+}
+
+// The fast road must write exactly what the literal steps write, for every input.
+
+TEST(UnbufferedFastRoad, EveryFrameOfTwoHoursAndAroundLaterHours) {
+    // Code-field lengths cycle through every length up to 400 as the frames go by, three at
+    // a frame; the separators cycle through all eight ":" and ";" forms.
+    const auto check = [](long long frame) {
+        const long long h = frame / 108000, m = frame / 1800 % 60, s = frame / 30 % 60, f = frame % 30;
+        const char seps[2] = {':', ';'};
+        const long long form = frame % 8;
+        char timecode[48];
+        std::snprintf(timecode, sizeof timecode, "%02lld%c%02lld%c%02lld%c%02lld", h, seps[form & 1], m,
+                      seps[(form >> 1) & 1], s, seps[(form >> 2) & 1], f);
+        for (const long long length : {frame % 401, (frame * 7 + 3) % 150, 4 + (frame / 3 % 60) * 5}) {
+            const std::string code = CodeField(static_cast<std::size_t>(length));
+            if (unbufferedTimecode(timecode, code) != unbufferedTimecodeLiteral(timecode, code))
+                return SameAsLiteral(timecode, code);
+        }
+        return ::testing::AssertionSuccess();
+    };
+    for (long long frame = 0; frame < 2 * 108000; ++frame)
+        ASSERT_TRUE(check(frame));
+    // Two minutes around each of these hours: hour digits widen, and the hours never wrap.
+    for (const long long hour : {9LL, 10LL, 24LL, 100LL, 1000LL, 999999LL, 1000000000LL})
+        for (long long frame = hour * 108000 - 1800; frame < hour * 108000 + 1800; ++frame)
+            ASSERT_TRUE(check(frame));
+}
+
+TEST(UnbufferedFastRoad, TimesNearWholeMinutesAndHours) {
+    std::vector<double> minuteCounts;
+    for (double n = 1; n <= 130; ++n)
+        minuteCounts.push_back(n);
+    for (const double hours : {1.0, 2.0, 9.0, 10.0, 24.0, 100.0, 1e3, 1e4, 1e6, 1e8, 999999999.0, 1e9})
+        for (double d = -2; d <= 2; ++d)
+            minuteCounts.push_back(hours * 60 + d);
+    std::mt19937_64 random(60);
+    std::uniform_int_distribution<long long> anyMinutes(1, 60000000000LL);
+    for (int i = 0; i < 300; ++i)
+        minuteCounts.push_back(static_cast<double>(anyMinutes(random)));
+
+    for (const double n : minuteCounts) {
+        // The whole minute itself, the rounding edge 5 ms below it, and 5 ms above it.
+        for (const double edge : {60 * n, 60 * n - 0.005, 60 * n + 0.005, 60 * n - 0.01}) {
+            double below = edge, above = edge;
+            for (int step = 0; step < 5; ++step) {
+                for (const double x : {below, above}) {
+                    ASSERT_TRUE(SameAsLiteral(SecondsTimecode(x), ""));
+                    // The same time reached as a sum with the code-field offset.
+                    const double length = 1 + step * 7;
+                    ASSERT_TRUE(SameAsLiteral(SecondsTimecode(x - length / 5.0 / 30.0),
+                                              CodeField(static_cast<std::size_t>(length))));
+                }
+                below = std::nextafter(below, 0.0);
+                above = std::nextafter(above, 1e300);
+            }
+        }
+        // Beyond the largest time everything is clamped.
+        ASSERT_TRUE(SameAsLiteral(SecondsTimecode(n * 60e9), ""));
+    }
+}
+
+TEST(UnbufferedFastRoad, HundredthsOnAndAroundTheirHalves) {
+    for (const double base : {0.0, 60.0, 3540.0, 3600.0, 86340.0, 3.6e9, 3.6e12 - 60}) {
+        for (int hundredths = 0; hundredths < 6000; ++hundredths) {
+            // Exact halves (x.125, x.375 ...) and the doubles nearest the inexact ones.
+            const double half = base + (hundredths + 0.5) / 100;
+            double below = half, above = half;
+            for (int step = 0; step < 3; ++step) {
+                ASSERT_TRUE(SameAsLiteral(SecondsTimecode(below), ""));
+                ASSERT_TRUE(SameAsLiteral(SecondsTimecode(above), ""));
+                below = std::nextafter(below, 0.0);
+                above = std::nextafter(above, 1e300);
+            }
+        }
+    }
+    EXPECT_EQ(unbufferedTimecode(SecondsTimecode(0.125), ""), "00:00:00.13");
+    EXPECT_EQ(unbufferedTimecode(SecondsTimecode(59.375), ""), "00:00:59.38");
+    EXPECT_EQ(unbufferedTimecode(SecondsTimecode(59.995), ""), "00:00:59.99");  // just below the half
+    EXPECT_EQ(unbufferedTimecode(SecondsTimecode(3659.999), ""), "01:01:00.00");
+}
+
+TEST(UnbufferedFastRoad, TimesOfEveryMagnitude) {
+    std::mt19937_64 random(1103);
+    std::uniform_real_distribution<double> magnitudes(-12.0, 13.0);
+    std::uniform_int_distribution<int> length(0, 500);
+    for (int i = 0; i < 30000; ++i) {
+        const double x = std::pow(10.0, magnitudes(random));
+        ASSERT_TRUE(SameAsLiteral(SecondsTimecode(i % 5 ? x : -x),
+                                  CodeField(static_cast<std::size_t>(length(random)))));
+    }
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const double x : {0.0, -0.0, 5e-324, 2.2250738585072014e-308, 2.2e-308, 1e-300, 3.6e12,
+                           std::nextafter(3.6e12, 0.0), std::nextafter(3.6e12, inf), 1.7976931348623157e308})
+        for (const std::size_t codeLength : {0, 1, 9})
+            EXPECT_TRUE(SameAsLiteral(SecondsTimecode(x), CodeField(codeLength)));
+}
+
+TEST(UnbufferedFastRoad, HostileTimecodeFields) {
+    const std::string nines20(20, '9'), nines400(400, '9');
+    const std::string subnormal = "0." + std::string(320, '0') + "5";
+    const std::vector<std::string> fields = {
+        "", ";", ";;;;", ":::", "::::::", "99:99:99:99", "00:00:00:00:00:00", "1:2:3", "1:2", "1",
+        "00:01:02:15 extra", " 01:02:03:04", "01 :02 :03 :04", "+01:-02:+03:-04", "-00:00:05:00",
+        "-01:00:00:00", "01.5:00:00:00", "00:00:05.:15", "00:00:.5:15", "00:00:5e3:00", "0x10:00:00:00",
+        "ab:cd:ef:gh", "00:00:00:00\r", "\t00:00:00:00", "\xEF\xBC\x91\xEF\xBC\x92:00:00:00",
+        "00:00:59:29.999", "00:00:59;29;99", "- 1:00:00:00", "--1:00:00:00", "1-:00:00:00",
+        "999999999999999:00:00:00", "9999999999999999:00:00:00", "00:00:00:999999999999999",
+        nines20 + ":00:00:00", "00:" + nines20 + ":00:00", "00:00:" + nines20 + ":00", "00:00:00:" + nines20,
+        nines400 + ":00:00:00", "00:00:" + nines400 + ":00", "-" + nines400 + ":00:00:00",
+        nines400 + ":-" + nines400 + ":00:00",  // infinity minus infinity
+        "0." + nines400 + ":00:00:00", "00:00:" + subnormal + ":00", "-0:-0:-0:-0",
+        "00:00:00:" + subnormal, "1" + std::string(308, '0') + ":00:00:00",
+    };
+    for (const auto& field : fields)
+        for (const std::size_t codeLength : {0, 4, 44})
+            EXPECT_TRUE(SameAsLiteral(field, CodeField(codeLength)));
+
+    // Lines of the usual eleven characters with any one of them changed.
+    const std::string usual = "12:34:56;17";
+    for (std::size_t at = 0; at < usual.size(); ++at) {
+        for (const char c : {'0', '9', ':', ';', '/', '.', ' ', '-', '+', 'a', '\x80', '\0'}) {
+            std::string field = usual;
+            field[at] = c;
+            for (const std::size_t codeLength : {0, 29})
+                EXPECT_TRUE(SameAsLiteral(field, CodeField(codeLength)));
+        }
+    }
+
+    // Random texts from digits, both separators, and everything Val treats specially.
+    const std::string alphabet = "0123456789012345678901234567890123456789::::;;;  --++..ae\t\x80\xC3\xA9";
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1), size(0, 24), length(0, 200);
+    for (int i = 0; i < 30000; ++i) {
+        std::string field(size(random), ' ');
+        for (char& c : field)
+            c = alphabet[pick(random)];
+        ASSERT_TRUE(SameAsLiteral(field, CodeField(length(random))));
+    }
+    // Well-formed shapes with fields of any width, fractions and junk in a few places.
+    const char* junk[] = {"", "", "", "", " ", "-", "+", ".", "5", "x", ".25", "0"};
+    std::uniform_int_distribution<std::size_t> junkPick(0, std::size(junk) - 1), digits(0, 22);
+    std::uniform_int_distribution<int> digit(0, 9);
+    for (int i = 0; i < 30000; ++i) {
+        std::string field;
+        for (int f = 0; f < 4; ++f) {
+            if (f > 0)
+                field += i % 3 == f - 1 ? ';' : ':';
+            field += junk[junkPick(random)];
+            for (std::size_t d = digits(random) % (i % 4 ? 3 : 23); d > 0; --d)
+                field += static_cast<char>('0' + digit(random));
+            field += junk[junkPick(random)];
+        }
+        ASSERT_TRUE(SameAsLiteral(field, CodeField(length(random))));
+    }
+}
+
+TEST(UnbufferedFastRoad, CodeFieldLengthCountsCharacters) {
+    // Two timecodes 5 ms apart: between them, code fields one character apart always give
+    // different texts, so a miscounted length cannot hide behind the rounding.
+    const char* timecodes[] = {"00:00:00:00", "00:00:00.005:00"};
+    const char* pieces[] = {"\xE2\x99\xAA", "\xC3\xA9",     "\xF0\x9F\x8E\xB5", "\x80",         "\xFF",
+                            "\xE2\x99",     "\xC0\xAF",     "\xED\xA0\x80",     "\xF4\x90\x80\x80", "\xEF\xBF\xBD",
+                            "\xF0\x9F\x8E", "\xC3",         "\x7F"};
+    for (const char* piece : pieces) {
+        for (std::size_t before = 0; before < 20; ++before) {
+            for (const std::size_t after : {0, 1, 7, 8, 30}) {
+                const std::string code = CodeField(before) + piece + CodeField(after);
+                for (const char* timecode : timecodes)
+                    ASSERT_TRUE(SameAsLiteral(timecode, code));
+            }
+        }
+    }
+    std::mt19937_64 random(8);
+    std::uniform_int_distribution<int> byte(0, 255), size(0, 70);
+    for (int i = 0; i < 20000; ++i) {
+        std::string code(static_cast<std::size_t>(size(random)), ' ');
+        for (char& c : code)
+            c = static_cast<char>(i % 2 ? byte(random) : (byte(random) & 0x3F) | (byte(random) & 0xC0));
+        ASSERT_TRUE(SameAsLiteral(timecodes[i % 2], code));
+    }
 }

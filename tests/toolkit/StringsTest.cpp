@@ -33,8 +33,7 @@ TEST(StringsReplace, ReplaceAllChangesEveryOccurrenceWithoutOverlapOrRescan) {
     // What is inserted is not searched again, even when it holds the pattern.
     EXPECT_EQ(tk::ReplaceAll("aaa", "a", "aa"), "aaaaaa");
     EXPECT_EQ(tk::ReplaceAll("xay", "a", "bab"), "xbaby");
-    // Case-sensitive; an empty replacement deletes; an empty pattern changes nothing.
-    EXPECT_EQ(tk::ReplaceAll("Aa aA", "a", "x"), "Ax xA");
+    // An empty replacement deletes; an empty pattern changes nothing.
     EXPECT_EQ(tk::ReplaceAll("9420 9420 ", "9420 ", ""), "");
     EXPECT_EQ(tk::ReplaceAll("abc", "", "x"), "abc");
     EXPECT_EQ(tk::ReplaceAll("abc", "d", "x"), "abc");
@@ -47,6 +46,74 @@ TEST(StringsReplace, ReplaceChangesTheFirstOccurrenceOnly) {
     EXPECT_EQ(tk::Replace("aaa", "aa", "b"), "ba");
     EXPECT_EQ(tk::Replace("abc", "x", "y"), "abc");
     EXPECT_EQ(tk::Replace("abc", "", "y"), "abc");
+    EXPECT_EQ(tk::Replace("xAAaa", "aa", "b"), "xbaa");
+    EXPECT_EQ(tk::Replace("\xC3\x89 \xC3\xA9", "\xC3\xA9", "e"), "\xC3\x89 e");
+}
+
+TEST(StringsReplace, LettersMatchInEitherCase) {
+    EXPECT_EQ(tk::ReplaceAll("Aa aA", "a", "x"), "xx xx");
+    EXPECT_EQ(tk::ReplaceAll("97a1 97A1 97a", "97A1", ""), "  97a");
+    EXPECT_EQ(tk::ReplaceAll("xABabAbA", "ab", "#"), "x###A");
+    EXPECT_EQ(tk::ReplaceAll("AB1ab1aB", "ab1", "-"), "--aB");  // the pattern's digit comes last
+    EXPECT_EQ(tk::ReplaceAll("9797A", "97a", "-"), "97-");
+    // Left to right without overlap, adjacent matches all taken, the replacement going in
+    // as given and not searched again.
+    EXPECT_EQ(tk::ReplaceAll("AAA", "aa", "a"), "aA");
+    EXPECT_EQ(tk::ReplaceAll("aAaA", "AA", "b"), "bb");
+    EXPECT_EQ(tk::ReplaceAll("xAy", "a", "bAb"), "xbAby");
+    // Only ASCII letters fold. "[" and "{", "@" and "`", "^" and "~" differ in the same
+    // bit as "A" and "a" but stay apart, and so do the bytes of other characters
+    // ("\xC3\x89" is \u00C9, "\xC3\xA9" is \u00E9).
+    EXPECT_EQ(tk::ReplaceAll("[{ @` ^~", "[", "x"), "x{ @` ^~");
+    EXPECT_EQ(tk::ReplaceAll("[{ @` ^~", "{", "x"), "[x @` ^~");
+    EXPECT_EQ(tk::ReplaceAll("[{ @` ^~", "`", "x"), "[{ @x ^~");
+    EXPECT_EQ(tk::ReplaceAll("[{ @` ^~", "~", "x"), "[{ @` ^x");
+    EXPECT_EQ(tk::ReplaceAll("\xC3\x89t\xC3\xA9", "\xC3\xA9", "e"), "\xC3\x89te");
+    EXPECT_EQ(tk::ReplaceAll("\xC3\x89T\xC3\xA9", "\xC3\xA9t", "e"), "\xC3\x89T\xC3\xA9");
+    EXPECT_EQ(tk::ReplaceAll("\xC3\x89T\xC3\xA9", "\xC3\x89t", "e"), "e\xC3\xA9");
+}
+
+// A plain model of the rule: fold both texts' ASCII letters, search the folded copies,
+// splice the original. Random texts from a small alphabet meet many near misses.
+TEST(StringsReplace, AgreesWithFoldedSearchOnRandomTexts) {
+    const auto folded = [](std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return text;
+    };
+    const auto model = [&](const std::string& source, const std::string& find, const std::string& replacement,
+                           bool firstOnly) {
+        const std::string haystack = folded(source);
+        const std::string needle = folded(find);
+        std::string out;
+        std::size_t from = 0;
+        for (std::size_t hit = haystack.find(needle); !needle.empty() && hit != std::string::npos;
+             hit = haystack.find(needle, from)) {
+            out += source.substr(from, hit - from) + replacement;
+            from = hit + needle.size();
+            if (firstOnly)
+                break;
+        }
+        return out + source.substr(from);
+    };
+    static const char alphabet[] = {'a', 'A', 'b', 'B', '9', '[', '{', ' ', '\xC3', '\xA9', '\x89'};
+    std::mt19937 random(5);
+    const auto text = [&](std::size_t maxLength) {
+        std::string t(random() % (maxLength + 1), ' ');
+        for (char& c : t)
+            c = alphabet[random() % sizeof alphabet];
+        return t;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const std::string source = text(24);
+        const std::string find = text(4);
+        const std::string replacement = text(3);
+        ASSERT_EQ(tk::ReplaceAll(source, find, replacement), model(source, find, replacement, false))
+            << "\"" << source << "\" \"" << find << "\"";
+        ASSERT_EQ(tk::Replace(source, find, replacement), model(source, find, replacement, true))
+            << "\"" << source << "\" \"" << find << "\"";
+    }
 }
 
 TEST(StringsSplit, SplitsAtEveryDelimiter) {
@@ -254,6 +321,8 @@ TEST(StringsPerformance, LongTextsAreHandledInOnePass) {
         text += "ab;";
     const std::string replaced = tk::ReplaceAll(text, ";", "::");
     EXPECT_EQ(replaced.size(), text.size() + 500000);
+    EXPECT_EQ(tk::ReplaceAll(text, "aB;", ""), "");
+    EXPECT_EQ(tk::ReplaceAll(text, "Ba", "x"), text);
     EXPECT_EQ(tk::Split(text, ";").Count(), 500001);
     EXPECT_EQ(tk::Split(text, "").Count(), 1500000);
     EXPECT_EQ(tk::Len(text), 1500000);

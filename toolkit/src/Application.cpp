@@ -12,8 +12,7 @@ Application::~Application() = default;
 
 const ClassRecord& Application::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("Application", nullptr, [](ClassRecord& r) {
-        r.SetFactory([] { return std::make_unique<Application>(); });
-        r.SetTypeTest([](const Object& o) { return dynamic_cast<const Application*>(&o) != nullptr; });
+        detail::DeclareConcrete<Application>(r);
         // The operations an application subclass finds first in its own table.
         r.AddMethod("NewDocument", "%%");
         r.AddMethod("OpenDocument", "%%o<FolderItem>");

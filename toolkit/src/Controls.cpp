@@ -63,6 +63,30 @@ protected:
     }
 };
 
+// Remembers what it last painted, so a redraw that would paint the same picture again
+// can be skipped: the import redraws the bar once per caption line, and a long file has
+// hundreds of thousands of lines for a bar a few hundred pixels wide.
+class ProgressBarWidget : public QProgressBar {
+public:
+    bool ShowsCurrentState() const {
+        return painted_ && paintedValue_ == value() && paintedMaximum_ == maximum() && paintedSize_ == size();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QProgressBar::paintEvent(event);
+        painted_ = true;
+        paintedValue_ = value();
+        paintedMaximum_ = maximum();
+        paintedSize_ = size();
+    }
+
+private:
+    bool painted_ = false;
+    int paintedValue_ = 0, paintedMaximum_ = 0;
+    QSize paintedSize_;
+};
+
 }  // namespace
 
 struct RectControl::QtParts {
@@ -140,9 +164,11 @@ void RectControl::SetEnabled(bool enabled) {
 }
 
 void RectControl::Refresh() {
-    if (QWidget* w = qt_->widget)
+    if (QWidget* w = qt_->widget; w && RepaintNeeded())
         w->repaint();
 }
+
+bool RectControl::RepaintNeeded() const { return true; }
 
 const PropertyValue* RectControl::LayoutProperty(std::string_view name) const {
     const std::string lower = detail::AsciiLower(name);
@@ -482,7 +508,7 @@ bool StaticText::ApplyOwnProperty(const PropertyEntry& e) {
     return true;
 }
 
-ProgressBar::ProgressBar() : RectControl(new QProgressBar) {
+ProgressBar::ProgressBar() : RectControl(new ProgressBarWidget) {
     SetClassRecord(&__Lookup());
     auto* bar = static_cast<QProgressBar*>(Widget());
     bar->setTextVisible(false);
@@ -503,8 +529,29 @@ std::int32_t ProgressBar::Value() const { return value_; }
 
 void ProgressBar::SetValue(std::int32_t value) {
     value_ = value;
-    if (auto* bar = static_cast<QProgressBar*>(Widget()))
-        bar->setValue(std::clamp(value_, 0, std::max(0, maximum_)));
+    auto* bar = static_cast<QProgressBar*>(Widget());
+    if (bar == nullptr)
+        return;
+    const std::int32_t shown = std::clamp(value_, 0, std::max(0, maximum_));
+    const std::int32_t current = bar->value();
+    if (shown == current)
+        return;
+    // The widget is told only of values that move the bar by a pixel or more (and of
+    // both ends), so that setting it once per caption line stays cheap; the value that
+    // code reads back is always the one it set.
+    if (shown == 0 || shown == maximum_ || maximum_ <= 0 || FilledPixels(shown) != FilledPixels(current))
+        bar->setValue(shown);
+}
+
+std::int64_t ProgressBar::FilledPixels(std::int32_t value) const {
+    const QWidget* bar = Widget();
+    const std::int64_t width = bar != nullptr ? bar->width() : 0;
+    return maximum_ > 0 ? std::int64_t{value} * width / maximum_ : 0;
+}
+
+bool ProgressBar::RepaintNeeded() const {
+    const auto* bar = static_cast<const ProgressBarWidget*>(Widget());
+    return bar == nullptr || !bar->ShowsCurrentState();
 }
 
 std::int32_t ProgressBar::Maximum() const { return maximum_; }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "AsciiText.h"
+
 namespace tk {
 namespace {
 
@@ -15,12 +17,6 @@ struct Registry {
 Registry& TheRegistry() {
     static Registry registry;
     return registry;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
 }
 
 }  // namespace
@@ -60,7 +56,7 @@ std::vector<std::string> ExtensionPatterns(std::string_view extensions) {
     std::vector<std::string> patterns;
     while (true) {
         const auto cut = extensions.find(';');
-        std::string_view piece = Trim(extensions.substr(0, cut));
+        std::string_view piece = detail::TrimBlanks(extensions.substr(0, cut));
         if (piece.starts_with('*')) piece.remove_prefix(1);
         if (piece.starts_with('.')) piece.remove_prefix(1);
         if (!piece.empty()) {

@@ -56,6 +56,10 @@ Ref<FolderItem> FolderItem::Child(std::string_view name) const {
 
 Ref<TextInputStream> FolderItem::OpenAsTextFile() const { return TextInputStream::Open(path_); }
 
+Ref<TextInputStream> FolderItem::OpenAsTextFile(std::string& reason) const {
+    return TextInputStream::Open(path_, reason);
+}
+
 Ref<TextOutputStream> FolderItem::CreateTextFile() const { return TextOutputStream::Create(path_); }
 
 Ref<Picture> FolderItem::OpenAsPicture() const { return Picture::Open(path_); }

@@ -4,6 +4,7 @@
 #include <QKeySequence>
 #include <QObject>
 
+#include "QtText.h"
 #include "RuntimeInternal.h"
 #include "toolkit/Application.h"
 #include "toolkit/Exceptions.h"
@@ -11,8 +12,6 @@
 
 namespace tk {
 namespace {
-
-QString ToQt(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 Ref<MenuItem> Root(const MenuItem& item) {
     Ref<MenuItem> top;
@@ -57,8 +56,7 @@ MenuItem::~MenuItem() {
 
 const ClassRecord& MenuItem::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("MenuItem", nullptr, [](ClassRecord& r) {
-        r.SetFactory([] { return std::make_unique<MenuItem>(); });
-        r.SetTypeTest([](const Object& o) { return dynamic_cast<const MenuItem*>(&o) != nullptr; });
+        detail::DeclareConcrete<MenuItem>(r);
         RegisterMenuItemMethods(r);
     });
     return *record;
@@ -68,14 +66,14 @@ void MenuItem::SetName(std::string name) { name_ = std::move(name); Changed(); }
 
 void MenuItem::SetText(std::string text) {
     text_ = std::move(text);
-    action_->setText(ToQt(text_));
+    action_->setText(detail::ToQt(text_));
     action_->setSeparator(IsSeparator());
     Changed();
 }
 
 void MenuItem::SetKeyboardShortcut(std::string shortcut) {
     shortcut_ = std::move(shortcut);
-    action_->setShortcut(QKeySequence(ToQt(QtShortcutText(shortcut_))));
+    action_->setShortcut(QKeySequence(detail::ToQt(QtShortcutText(shortcut_))));
     Changed();
 }
 
@@ -204,8 +202,7 @@ QuitMenuItem::QuitMenuItem() {
 
 const ClassRecord& QuitMenuItem::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("QuitMenuItem", &MenuItem::__Lookup(), [](ClassRecord& r) {
-        r.SetFactory([] { return std::make_unique<QuitMenuItem>(); });
-        r.SetTypeTest([](const Object& o) { return dynamic_cast<const QuitMenuItem*>(&o) != nullptr; });
+        detail::DeclareConcrete<QuitMenuItem>(r);
     });
     return *record;
 }
@@ -218,8 +215,7 @@ MenuBar::~MenuBar() = default;
 
 const ClassRecord& MenuBar::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("MenuBar", &MenuItem::__Lookup(), [](ClassRecord& r) {
-        r.SetFactory([] { return std::make_unique<MenuBar>(); });
-        r.SetTypeTest([](const Object& o) { return dynamic_cast<const MenuBar*>(&o) != nullptr; });
+        detail::DeclareConcrete<MenuBar>(r);
     });
     return *record;
 }

@@ -1,12 +1,13 @@
 #include "toolkit/Picture.h"
 
-#include <QFile>
 #include <QImageReader>
+
+#include "QtText.h"
 
 namespace tk {
 
 Ref<Picture> Picture::Open(const std::filesystem::path& path) {
-    QImageReader reader(QFile::decodeName(QByteArray::fromStdString(path.native())));
+    QImageReader reader(detail::PathToQt(path));
     // Orientation tags are honoured so a photo shows the way it was taken.
     reader.setAutoTransform(true);
     QImage image = reader.read();

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include "QtText.h"
+
 namespace tk {
 
 struct RegEx::Compiled {
@@ -29,10 +31,10 @@ RegEx::~RegEx() = default;
 void RegEx::Compile(const std::string& pattern, bool caseSensitive) {
     QRegularExpression::PatternOptions flags = QRegularExpression::NoPatternOption;
     if (!caseSensitive) flags |= QRegularExpression::CaseInsensitiveOption;
-    QRegularExpression expression(QString::fromStdString(pattern), flags);
+    QRegularExpression expression(detail::ToQt(pattern), flags);
     if (!expression.isValid()) {
         throw RegExException("The search pattern \"" + pattern + "\" is not valid: " +
-                             expression.errorString().toStdString() + " (at offset " +
+                             detail::FromQt(expression.errorString()) + " (at offset " +
                              std::to_string(expression.patternErrorOffset()) + ").");
     }
     // Searches run once per caption line; compile (and JIT) now rather than on first use.
@@ -52,7 +54,7 @@ Ref<RegExMatch> RegEx::Search(std::string_view target) {
     const bool caseSensitive = options_ && options_->CaseSensitive;
     if (caseSensitive != compiled_->caseSensitive) Compile(pattern_, caseSensitive);
 
-    const QString text = QString::fromUtf8(target.data(), static_cast<qsizetype>(target.size()));
+    const QString text = detail::ToQt(target);
     const QRegularExpressionMatch match = compiled_->expression.match(text);
     if (!match.hasMatch()) return nullptr;
 
@@ -68,7 +70,7 @@ Ref<RegExMatch> RegEx::Search(std::string_view target) {
             starts.push_back(-1);
             continue;
         }
-        texts.push_back(match.captured(i).toStdString());
+        texts.push_back(detail::FromQt(match.captured(i)));
         // Offsets in the UTF-8 target: the length of the prefix once encoded again.
         starts.push_back(static_cast<std::int64_t>(QStringView(text).left(start).toUtf8().size()));
     }

@@ -24,6 +24,10 @@
 #include "toolkit/Window.h"
 
 namespace tk {
+
+using detail::DeclareConcrete;
+using detail::TypeTestFor;
+
 namespace {
 
 struct RuntimeState {
@@ -167,11 +171,6 @@ void RegisterToolkitClasses() {
     RuntimeInitExternalClasses();
 }
 
-template <class T>
-std::function<bool(const Object&)> TypeTestFor() {
-    return [](const Object& o) { return dynamic_cast<const T*>(&o) != nullptr; };
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -208,14 +207,6 @@ void ClearIntrospectionCaches() noexcept {
     s.methodCache.clear();
     s.eventCache.clear();
     s.propertyCache.clear();
-}
-
-std::string AsciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 }  // namespace detail
@@ -345,7 +336,7 @@ const PropertyDecl* ClassRecord::FindProperty(std::string_view name) const {
     const PropertyDecl* found = nullptr;
     for (const ClassRecord* r = this; r && !found; r = r->parent_) {
         for (const PropertyDecl& p : r->properties_) {
-            if (detail::AsciiLower(p.name) == lower) {
+            if (detail::EqualsIgnoringAsciiCase(p.name, lower)) {
                 found = &p;
                 break;
             }
@@ -564,19 +555,10 @@ void RuntimeInitExternalClasses() {
                          [](ClassRecord& r) { r.SetTypeTest(TypeTestFor<TextInputStream>()); });
     RuntimeRegisterClass("TextOutputStream", nullptr,
                          [](ClassRecord& r) { r.SetTypeTest(TypeTestFor<TextOutputStream>()); });
-    RuntimeRegisterClass("FileType", nullptr, [](ClassRecord& r) {
-        r.SetTypeTest(TypeTestFor<FileType>());
-        r.SetFactory([] { return std::make_unique<FileType>(); });
-    });
+    RuntimeRegisterClass("FileType", nullptr, [](ClassRecord& r) { DeclareConcrete<FileType>(r); });
     RuntimeRegisterClass("Picture", nullptr, [](ClassRecord& r) { r.SetTypeTest(TypeTestFor<Picture>()); });
-    RuntimeRegisterClass("RegEx", nullptr, [](ClassRecord& r) {
-        r.SetTypeTest(TypeTestFor<RegEx>());
-        r.SetFactory([] { return std::make_unique<RegEx>(); });
-    });
-    RuntimeRegisterClass("RegExOptions", nullptr, [](ClassRecord& r) {
-        r.SetTypeTest(TypeTestFor<RegExOptions>());
-        r.SetFactory([] { return std::make_unique<RegExOptions>(); });
-    });
+    RuntimeRegisterClass("RegEx", nullptr, [](ClassRecord& r) { DeclareConcrete<RegEx>(r); });
+    RuntimeRegisterClass("RegExOptions", nullptr, [](ClassRecord& r) { DeclareConcrete<RegExOptions>(r); });
     RuntimeRegisterClass("RegExMatch", nullptr, [](ClassRecord& r) { r.SetTypeTest(TypeTestFor<RegExMatch>()); });
 }
 

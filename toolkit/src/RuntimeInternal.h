@@ -2,11 +2,17 @@
 // What the runtime's sources share and nobody else sees.
 #include <cstddef>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "AsciiText.h"
 #include "toolkit/Object.h"
+#include "toolkit/PropertyList.h"
+#include "toolkit/Runtime.h"
 
 class QObject;
 
@@ -60,8 +66,23 @@ void RefreshAllMenus();
 // Look-up caches of the class records (Runtime.cpp).
 void ClearIntrospectionCaches() noexcept;
 
-// Lower-case ASCII copy, for names compared without regard to case.
-std::string AsciiLower(std::string_view text);
+// A class record's type test for the C++ class T: every object that is a T passes.
+template <class T>
+std::function<bool(const Object&)> TypeTestFor() {
+    return [](const Object& o) { return dynamic_cast<const T*>(&o) != nullptr; };
+}
+
+// A record whose objects are made as T and type-tested as T.
+template <class T>
+void DeclareConcrete(ClassRecord& r) {
+    r.SetFactory([] { return std::make_unique<T>(); });
+    r.SetTypeTest(TypeTestFor<T>());
+}
+
+// The layout properties a window or control was given, kept for code to read back
+// (PropertyList.cpp): one entry per name, letter case ignored, holding the last value.
+void StoreLayoutProperty(std::vector<PropertyEntry>& store, const PropertyEntry& entry);
+const PropertyValue* FindLayoutProperty(const std::vector<PropertyEntry>& store, std::string_view name);
 
 }  // namespace detail
 }  // namespace tk

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -65,39 +66,105 @@ void incrementDigits(std::string& digits) {
 
 }  // namespace
 
-std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement) {
-    if (find.empty())
-        return std::string(source);
-    std::size_t hit = source.find(find);
-    if (hit == std::string_view::npos)
-        return std::string(source);
+namespace {
 
-    std::string out;
-    out.reserve(source.size());
-    std::size_t from = 0;
-    while (hit != std::string_view::npos) {
-        out.append(source.substr(from, hit - from));
-        out.append(replacement);
-        from = hit + find.size();
-        hit = source.find(find, from);
+// ASCII letters compare without regard to case; every other byte, UTF-8 lead and
+// continuation bytes included, compares exactly. So "[" stays apart from "{" and "É"
+// from "é".
+char foldAsciiCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool isAsciiLetter(char c) { return foldAsciiCase(c) >= 'a' && foldAsciiCase(c) <= 'z'; }
+
+// Finds `find` in `source` from `from` on, ASCII letters matched in either case. Texts are
+// mostly hex digits and spaces, so the scan looks for the pattern's first byte that is
+// not a letter with memchr and compares the rest around it; an all-letter pattern falls
+// back to a byte-by-byte scan.
+class CaseFoldingSearch {
+public:
+    explicit CaseFoldingSearch(std::string_view find) : find_(find) {
+        while (anchor_ < find_.size() && isAsciiLetter(find_[anchor_]))
+            ++anchor_;
     }
+
+    std::size_t operator()(std::string_view source, std::size_t from) const {
+        if (source.size() < find_.size() || from > source.size() - find_.size())
+            return std::string_view::npos;
+        const std::size_t last = source.size() - find_.size();  // last possible start
+        if (anchor_ == find_.size()) {
+            for (std::size_t pos = from; pos <= last; ++pos)
+                if (matchesAt(source, pos))
+                    return pos;
+            return std::string_view::npos;
+        }
+        const char anchor = find_[anchor_];
+        for (std::size_t pos = from; pos <= last;) {
+            const void* hit = std::memchr(source.data() + pos + anchor_, anchor, last - pos + 1);
+            if (hit == nullptr)
+                return std::string_view::npos;
+            pos = static_cast<std::size_t>(static_cast<const char*>(hit) - source.data()) - anchor_;
+            if (matchesAt(source, pos))
+                return pos;
+            ++pos;
+        }
+        return std::string_view::npos;
+    }
+
+private:
+    bool matchesAt(std::string_view source, std::size_t pos) const {
+        for (std::size_t i = 0; i < find_.size(); ++i)
+            if (foldAsciiCase(source[pos + i]) != foldAsciiCase(find_[i]))
+                return false;
+        return true;
+    }
+
+    std::string_view find_;
+    std::size_t anchor_ = 0;  // index of the first byte that is not a letter
+};
+
+// Calls `replaceAt` for each match, left to right and without overlap, until it returns
+// false. A pattern without letters takes the library's exact search.
+template <typename ReplaceAt>
+void forEachMatch(std::string_view source, std::string_view find, ReplaceAt replaceAt) {
+    if (std::none_of(find.begin(), find.end(), isAsciiLetter)) {
+        for (std::size_t hit = source.find(find); hit != std::string_view::npos && replaceAt(hit);)
+            hit = source.find(find, hit + find.size());
+        return;
+    }
+    const CaseFoldingSearch search(find);
+    for (std::size_t hit = search(source, 0); hit != std::string_view::npos && replaceAt(hit);)
+        hit = search(source, hit + find.size());
+}
+
+std::string replaceMatches(std::string_view source, std::string_view find, std::string_view replacement,
+                           bool firstOnly) {
+    std::string out;
+    std::size_t from = 0;
+    bool matched = false;
+    if (!find.empty()) {
+        forEachMatch(source, find, [&](std::size_t hit) {
+            if (!matched)
+                out.reserve(source.size() - find.size() + replacement.size());
+            matched = true;
+            out.append(source.substr(from, hit - from));
+            out.append(replacement);
+            from = hit + find.size();
+            return !firstOnly;
+        });
+    }
+    if (!matched)
+        return std::string(source);
     out.append(source.substr(from));
     return out;
 }
 
-std::string Replace(std::string_view source, std::string_view find, std::string_view replacement) {
-    if (find.empty())
-        return std::string(source);
-    const std::size_t hit = source.find(find);
-    if (hit == std::string_view::npos)
-        return std::string(source);
+}  // namespace
 
-    std::string out;
-    out.reserve(source.size() - find.size() + replacement.size());
-    out.append(source.substr(0, hit));
-    out.append(replacement);
-    out.append(source.substr(hit + find.size()));
-    return out;
+std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement) {
+    return replaceMatches(source, find, replacement, false);
+}
+
+std::string Replace(std::string_view source, std::string_view find, std::string_view replacement) {
+    return replaceMatches(source, find, replacement, true);
 }
 
 StringList Split(std::string_view text, std::string_view delimiter) {

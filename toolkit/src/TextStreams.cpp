@@ -1,10 +1,13 @@
 #include "toolkit/TextStreams.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QSaveFile>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 #include "toolkit/Exceptions.h"
@@ -81,6 +84,9 @@ std::string ToValidUtf8(std::string raw) {
 }
 
 std::atomic<bool> gFailNextCommit{false};
+std::atomic<std::int64_t> gFailReadsAfter{-1};
+
+std::string SystemReason(int error) { return std::strerror(error); }
 
 QString QtPath(const std::filesystem::path& path) {
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
@@ -91,26 +97,48 @@ QString QtPath(const std::filesystem::path& path) {
 // ---- TextInputStream ----------------------------------------------------------------
 
 Ref<TextInputStream> TextInputStream::Open(const std::filesystem::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return nullptr;
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return Ref<TextInputStream>(new TextInputStream(file));
+    std::string reason;
+    return Open(path, reason);
 }
 
-TextInputStream::TextInputStream(std::FILE* file) : file_(file), buffer_(kBufferSize) {
-    // The stream does its own buffering.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
+Ref<TextInputStream> TextInputStream::Open(const std::filesystem::path& path, std::string& reason) {
+    if (path.native().find('\0') != std::string::npos) {
+        reason = "the name holds a NUL character";
+        return nullptr;
+    }
+    // Without O_NONBLOCK opening a FIFO would wait for a writer; the file type is known
+    // only once it is open, and anything but a regular file is refused right then.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = SystemReason(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        reason = SystemReason(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reason = S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file";
+        ::close(fd);
+        return nullptr;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return Ref<TextInputStream>(new TextInputStream(fd, path));
 }
+
+void TextInputStream::FailReadsAfterForTesting(std::int64_t bytes) { gFailReadsAfter = bytes; }
+
+TextInputStream::TextInputStream(int fd, std::filesystem::path path)
+    : fd_(fd), path_(std::move(path)), failAfter_(gFailReadsAfter.load()), buffer_(kBufferSize) {}
 
 TextInputStream::~TextInputStream() { Close(); }
 
 void TextInputStream::Close() noexcept {
-    if (file_ != nullptr) std::fclose(file_);
-    file_ = nullptr;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     fileDone_ = true;
     pos_ = end_ = 0;
     pendingLineFeed_ = false;
@@ -118,14 +146,24 @@ void TextInputStream::Close() noexcept {
 
 bool TextInputStream::Fill() {
     pos_ = end_ = 0;
-    if (fileDone_ || file_ == nullptr) return false;
+    if (fileDone_ || fd_ < 0) return false;
     do {
-        const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+        std::size_t want = buffer_.size() - end_;
+        if (failAfter_ >= 0) {
+            if (failAfter_ == 0) ReadFailed(EIO);
+            want = std::min<std::size_t>(want, static_cast<std::size_t>(failAfter_));
+        }
+        const ssize_t got = ::read(fd_, buffer_.data() + end_, want);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ReadFailed(errno);
+        }
         if (got == 0) {
-            fileDone_ = true;  // the end, or a read error: either way nothing more comes
+            fileDone_ = true;
             break;
         }
-        end_ += got;
+        if (failAfter_ >= 0) failAfter_ -= got;
+        end_ += static_cast<std::size_t>(got);
     } while (atStart_ && end_ < 3);  // the byte-order mark test needs three bytes
     if (atStart_) {
         atStart_ = false;
@@ -133,6 +171,12 @@ bool TextInputStream::Fill() {
         if (pos_ == end_ && !fileDone_) return Fill();
     }
     return pos_ < end_;
+}
+
+void TextInputStream::ReadFailed(int error) {
+    const std::string reason = SystemReason(error);
+    Close();
+    throw IOException("The file \"" + path_.filename().string() + "\" could not be read: " + reason + ".");
 }
 
 void TextInputStream::SkipPendingLineFeed() {

@@ -26,6 +26,7 @@ namespace tk {
 
 struct WindowAccess {
     static void Closed(Window& w) { detail::WindowClosed(w); }
+    static void SetOpen(Window& w, bool open) { w.open_ = open; }
     static void Rebuild(Window& w) { w.RebuildMenuBar(); }
 };
 
@@ -129,6 +130,9 @@ void WindowClosed(Window& window) {
         return;
     WindowLists& l = Lists();
     Ref<Window> keep = std::dynamic_pointer_cast<Window>(window.weak_from_this().lock());
+    // Closed means closed for every caller, also for code that still holds the window and
+    // for a later Show, which must list it again.
+    WindowAccess::SetOpen(window, false);
     WindowConstructionFailed(window);  // forgets it as implicit instance and open window
     if (keep) {
         l.closed.push_back(std::move(keep));

@@ -2,10 +2,13 @@
 // The main window: its twelve controls, the output option rules, the two help buttons,
 // the menu item accessors and the conversion methods. There is at most one main window
 // at a time, the class's implicit instance; reach it through implicit::Window1().
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "toolkit/Controls.h"
+#include "toolkit/FolderItem.h"
+#include "toolkit/TextStreams.h"
 #include "toolkit/Menus.h"
 #include "toolkit/Runtime.h"
 #include "toolkit/StringList.h"
@@ -63,16 +66,30 @@ public:
     std::string convertSCC2Letters(std::string_view unit);
     std::string timeCodeToSeconds(std::string_view timecode);
     void doTranscTimecode();
+    // The two stages of the transcript's text, run by doTranscTimecode: the captions
+    // tidied in place, then the body laid out as the check boxes say.
+    void cleanCaptions();
+    std::string assembleTranscript();
 
     // The help texts of the two "?" buttons.
     static const char* const kUnbufferedHelp;  // BevelButton2, beside "Unbuffered timecode"
     static const char* const kKeepSccHelp;     // BevelButton3, beside "Keep SCC timecode"
 
 private:
+    void readAndDecode(tk::TextInputStream& in);
+    // Gives the event loop its turn; ends the conversion when the window was closed
+    // (also by Quit) during it.
+    void backgroundTask();
+    bool writeTranscript(const tk::Ref<tk::FolderItem>& target, const std::string& body);
+    void endRequest(std::string_view status);
+
     tk::Ref<tk::Window> self();
     tk::Ref<tk::MenuItem> menuItem(std::string_view name);
     static void __Init(tk::Object& o);
     static void __Exit(tk::Object& o);
+
+    bool converting_ = false;           // a conversion is running, maybe inside an event-loop turn
+    std::filesystem::path sourcePath_;  // the SCC file being converted, never to be overwritten
 };
 
 namespace implicit {

@@ -60,7 +60,8 @@ public:
     void SetVisible(bool visible);
     bool Enabled() const noexcept { return enabled_; }
     void SetEnabled(bool enabled);
-    // Repaints the control at once, not on a later turn of the event loop.
+    // Repaints the control at once, not on a later turn of the event loop; nothing is
+    // done when what is on screen already shows the control's present state.
     void Refresh();
 
     // The control this one lies in ("InitialParent"), or nil.
@@ -89,6 +90,8 @@ protected:
     explicit RectControl(QWidget* widget);
     // The events this kind of control raises.
     virtual bool HasEvent(std::string_view event) const;
+    // False when a repaint would paint exactly what the screen shows already.
+    virtual bool RepaintNeeded() const;
     // Class-specific properties; return false for a name the class does not know.
     virtual bool ApplyOwnProperty(const PropertyEntry& entry);
     void ApplyFont();
@@ -199,8 +202,11 @@ public:
 
 protected:
     bool ApplyOwnProperty(const PropertyEntry& entry) override;
+    bool RepaintNeeded() const override;
 
 private:
+    // How many pixels of the bar's width `value` fills.
+    std::int64_t FilledPixels(std::int32_t value) const;
     std::int32_t value_ = 0, maximum_ = 100;
 };
 

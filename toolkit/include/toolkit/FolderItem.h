@@ -38,6 +38,8 @@ public:
     // A stream over the file's text, or nil when it cannot be opened (missing, a
     // folder, no permission).
     Ref<TextInputStream> OpenAsTextFile() const;
+    // The same, telling why in `reason` (the system's words) when it gives nil.
+    Ref<TextInputStream> OpenAsTextFile(std::string& reason) const;
     // A stream that writes a new text file here, replacing any existing file only when
     // the stream is closed successfully. Raises IOException (naming the file) when
     // the file cannot be created: a missing or unwritable folder, or a folder here.

@@ -10,10 +10,13 @@
 namespace tk {
 
 // Every occurrence of `find`, left to right, without overlap; the inserted text is not
-// searched again. Matching is case-sensitive. An empty `find` leaves the text unchanged.
+// searched again and goes in as given. ASCII letters match in either case ("97a1" finds
+// "97A1"); every other byte, including each byte of a non-ASCII character, must match
+// exactly. An empty `find` leaves the text unchanged.
 std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement);
 
-// The first occurrence only. An empty `find` leaves the text unchanged.
+// The first occurrence only, matched as by ReplaceAll. An empty `find` leaves the text
+// unchanged.
 std::string Replace(std::string_view source, std::string_view find, std::string_view replacement);
 
 // The pieces between the delimiters, in order (one more than there are delimiters).

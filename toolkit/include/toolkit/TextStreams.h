@@ -2,7 +2,6 @@
 // Text file streams. Input is read as UTF-8; output is written as UTF-8 and committed
 // atomically.
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -25,10 +24,16 @@ namespace tk {
 //    "a", "b". "\n" gives one empty line; the empty file gives none (Eof() is true at
 //    once). ReadLine at the end returns the empty text.
 // (The end test is spelled Eof: EOF is a macro of the C library.)
+//  - Only a regular file is opened: a folder, a FIFO or a device is refused at once
+//    (never waited on), since none of them is a text file to read to its end.
+//  - A read that fails raises IOException naming the file and the system's reason; a
+//    failure never passes for the end of the file.
 class TextInputStream : public Object {
 public:
-    // Opens the file; nil when it cannot be opened for reading or is a folder.
+    // Opens the file; nil when it cannot be opened for reading or is not a regular file.
     static Ref<TextInputStream> Open(const std::filesystem::path& path);
+    // The same, telling why in `reason` (the system's words) when it gives nil.
+    static Ref<TextInputStream> Open(const std::filesystem::path& path, std::string& reason);
     ~TextInputStream() override;
 
     std::string ReadLine();
@@ -36,12 +41,19 @@ public:
     // Closes the file. Afterwards Eof() is true and ReadLine returns the empty text.
     void Close() noexcept;
 
+    // Test seam: the reads of every stream opened afterwards fail with EIO once `bytes`
+    // bytes have been read; a negative value ends the failures.
+    static void FailReadsAfterForTesting(std::int64_t bytes);
+
 private:
-    explicit TextInputStream(std::FILE* file);
+    TextInputStream(int fd, std::filesystem::path path);
     bool Fill();  // reads more bytes; false at the end of the file
     void SkipPendingLineFeed();
+    [[noreturn]] void ReadFailed(int error);
 
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
+    std::filesystem::path path_;
+    std::int64_t failAfter_ = -1;  // test seam: bytes that may still be read before a failure
     std::vector<char> buffer_;
     std::size_t pos_ = 0, end_ = 0;
     bool atStart_ = true;            // the byte-order mark test is still to be made

@@ -1,16 +1,21 @@
+#include "toolkit/PropertyList.h"
+
 #include <algorithm>
 
+#include "RuntimeInternal.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Exceptions.h"
-#include "toolkit/PropertyList.h"
 #include "toolkit/Runtime.h"
 #include "toolkit/Window.h"
 
 namespace tk {
 namespace {
 
-bool IsNameByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+void appendInt32(std::string& out, std::uint32_t v) {
+    out.push_back(static_cast<char>((v >> 24) & 0xFF));
+    out.push_back(static_cast<char>((v >> 16) & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+    out.push_back(static_cast<char>(v & 0xFF));
 }
 
 // A name as it may be quoted in a message: bytes that are not printable ASCII become "?",
@@ -39,6 +44,48 @@ std::uint32_t ReadUInt32(std::string_view bytes, std::size_t at) {
 
 }  // namespace
 
+std::string EncodePropertyList(const std::vector<PropertyEntry>& entries) {
+    std::string out;
+    for (const PropertyEntry& e : entries) {
+        if (e.name.empty())
+            throw UnsupportedFormatException("A layout property has an empty name.");
+        for (char c : e.name)
+            if (!detail::IsAsciiAlnum(c))
+                throw UnsupportedFormatException("Layout property name \"" + e.name +
+                                                 "\" is not made of ASCII letters and digits.");
+        out += e.name;
+        out.push_back(' ');
+        const bool matches = (e.type == PropertyType::Boolean && std::holds_alternative<bool>(e.value)) ||
+                             (e.type == PropertyType::Integer && std::holds_alternative<std::int32_t>(e.value)) ||
+                             (e.type == PropertyType::Color && std::holds_alternative<Color>(e.value)) ||
+                             (e.type == PropertyType::String && std::holds_alternative<std::string>(e.value));
+        if (!matches)
+            throw UnsupportedFormatException("Layout property \"" + e.name + "\" has a value of another type.");
+        switch (e.type) {
+        case PropertyType::Boolean:
+            out.push_back(std::get<bool>(e.value) ? '\x01' : '\x00');
+            break;
+        case PropertyType::Integer:
+            appendInt32(out, static_cast<std::uint32_t>(std::get<std::int32_t>(e.value)));
+            break;
+        case PropertyType::Color: {
+            const Color& c = std::get<Color>(e.value);
+            out.push_back(static_cast<char>(c.red));
+            out.push_back(static_cast<char>(c.green));
+            out.push_back(static_cast<char>(c.blue));
+            break;
+        }
+        case PropertyType::String: {
+            const std::string& s = std::get<std::string>(e.value);
+            appendInt32(out, static_cast<std::uint32_t>(s.size()));
+            out += s;
+            break;
+        }
+        }
+    }
+    return out;
+}
+
 std::vector<PropertyEntry> DecodePropertyList(std::string_view bytes, const ClassRecord& cls) {
     std::vector<PropertyEntry> entries;
     std::size_t pos = 0;
@@ -55,7 +102,7 @@ std::vector<PropertyEntry> DecodePropertyList(std::string_view bytes, const Clas
         const std::string_view name = bytes.substr(nameStart, space - nameStart);
         if (name.empty())
             Fail(cls, "empty property name at byte offset " + std::to_string(nameStart));
-        if (!std::all_of(name.begin(), name.end(), [](char c) { return IsNameByte(static_cast<unsigned char>(c)); }))
+        if (!std::all_of(name.begin(), name.end(), detail::IsAsciiAlnum))
             Fail(cls, "property name \"" + Printable(name) + "\" at byte offset " + std::to_string(nameStart) +
                           " is not made of ASCII letters and digits");
         const PropertyDecl* decl = cls.FindProperty(name);
@@ -131,4 +178,24 @@ void _SetProperties(Object& target, std::string_view bytes) {
     }
 }
 
+namespace detail {
+
+void StoreLayoutProperty(std::vector<PropertyEntry>& store, const PropertyEntry& entry) {
+    for (PropertyEntry& p : store) {
+        if (EqualsIgnoringAsciiCase(p.name, entry.name)) {
+            p = entry;
+            return;
+        }
+    }
+    store.push_back(entry);
+}
+
+const PropertyValue* FindLayoutProperty(const std::vector<PropertyEntry>& store, std::string_view name) {
+    for (const PropertyEntry& p : store)
+        if (EqualsIgnoringAsciiCase(p.name, name))
+            return &p.value;
+    return nullptr;
+}
+
+}  // namespace detail
 }  // namespace tk

@@ -1,0 +1,66 @@
+#include "decoding/SccImport.h"
+
+#include "decoding/CaptionDecoder.h"
+#include "decoding/SccLines.h"
+#include "decoding/Timecode.h"
+
+namespace quillet {
+
+bool hasTimecode(std::string_view line) noexcept {
+    // A colon with two ASCII digits right before it. Searching for the colons first
+    // skips the hex groups, which never hold one.
+    for (std::size_t colon = line.find(':', 2); colon != std::string_view::npos; colon = line.find(':', colon + 1)) {
+        const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+        if (isDigit(line[colon - 1]) && isDigit(line[colon - 2]))
+            return true;
+    }
+    return false;
+}
+
+std::int32_t progressValue(std::int64_t line, std::int64_t lastLine) noexcept {
+    const double value = static_cast<double>(line) / static_cast<double>(lastLine) * 65536.0;
+    if (!(value >= 0))
+        return 0;
+    if (value >= kProgressMaximum)
+        return kProgressMaximum;
+    return static_cast<std::int32_t>(value);
+}
+
+std::vector<std::string> readSccLines(const std::function<std::string()>& readLine,
+                                      const std::function<bool()>& atEnd,
+                                      const std::function<void()>& backgroundTask) {
+    std::vector<std::string> lines;
+    do {
+        std::string line = readLine();
+        if (!line.empty())
+            lines.push_back(std::move(line));
+        backgroundTask();
+    } while (!atEnd());
+    return lines;
+}
+
+CaptionLinesEnd decodeCaptionLines(std::vector<std::string>& sccLines, tk::StringList& timeCodeArray,
+                                   tk::StringList& captionArray2, const CaptionLineHooks& hooks) {
+    const auto lastLine = static_cast<std::int64_t>(sccLines.size()) - 1;
+    for (std::int64_t i = 1; i <= lastLine; ++i) {
+        hooks.showProgress(progressValue(i, lastLine));
+        std::string& line = sccLines[static_cast<std::size_t>(i)];
+        if (!hasTimecode(line))
+            return CaptionLinesEnd::NoTimecode;
+
+        CaptionLineFields fields{line, {}};
+        if (const auto split = splitCaptionLine(line))
+            fields = *split;
+        if (hooks.unbuffered())
+            timeCodeArray.Append(unbufferedTimecode(fields.timecodeField, fields.codeField));
+        else
+            timeCodeArray.Append(std::string(fields.timecodeField));
+        captionArray2.Append(decodeCodeField(fields.codeField));
+
+        std::string().swap(line);
+        hooks.backgroundTask();
+    }
+    return CaptionLinesEnd::AllDone;
+}
+
+}  // namespace quillet

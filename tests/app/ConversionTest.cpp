@@ -1,0 +1,532 @@
+// Whole conversions through the real "Select SCC File" road: the window's importSCC with
+// its dialogs answered by a script, compared byte for byte with transcripts worked out
+// by hand from the decoding tables and the layout rules.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "app/Window1.h"
+#include "decoding/SccImport.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/RegEx.h"
+#include "toolkit/TextStreams.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quillet::testing;
+using quillet::Window1;
+
+enum class Layout { Timecode, Line, Paragraph };
+
+constexpr const char* kDone = "Done Writing SCC Transcripts";
+constexpr const char* kNoExtension = "This file does not have the .scc extension.";
+constexpr const char* kNoTimecode = "There does not appear to be any timecode in this file.";
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeBytes(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+class Conversion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tk::RuntimeInit());
+        closeMainWindow();
+        chooser_ = std::make_shared<tk::ScriptedChooser>();
+        chooser_->SetAutoDismissMessages(true);
+        scope_ = std::make_unique<tk::ScopedDialogChooser>(chooser_);
+        dir_ = fs::temp_directory_path() / ("quillet-conversion-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        window_ = quillet::implicit::Window1();
+        window_->Show();
+        flushEvents();
+    }
+    void TearDown() override {
+        tk::TextInputStream::FailReadsAfterForTesting(-1);
+        window_.reset();
+        closeMainWindow();
+        scope_.reset();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    void setLayout(Layout layout) {
+        checkBox("TimecodeBox")->SetValue(layout == Layout::Timecode);
+        checkBox("LineBox")->SetValue(layout != Layout::Paragraph);
+        checkBox("ParagraphBox")->SetValue(layout == Layout::Paragraph);
+    }
+    void setUnbuffered(bool unbuffered) {
+        controlOf<tk::RadioButton>(window_, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
+    }
+    tk::Ref<tk::CheckBox> checkBox(const char* name) { return controlOf<tk::CheckBox>(window_, name); }
+    tk::Ref<tk::ProgressBar> bar() { return controlOf<tk::ProgressBar>(window_, "ProgressBar1"); }
+    tk::Ref<tk::StaticText> status() { return controlOf<tk::StaticText>(window_, "ProgressText"); }
+
+    fs::path file(const std::string& name, const std::string& bytes) {
+        const fs::path path = dir_ / name;
+        writeBytes(path, bytes);
+        return path;
+    }
+
+    // Chooses `input` in the open dialog and `output` in the save dialog, and runs the
+    // import; returns what was written there ("" when nothing was).
+    std::string convert(const fs::path& input, const fs::path& output) {
+        chooser_->AnswerPath(input).AnswerPath(output);
+        window_->importSCC();
+        EXPECT_EQ(chooser_->PendingAnswers(), 0u);
+        return fs::exists(output) ? readBytes(output) : std::string();
+    }
+    std::string convert(const std::string& sccText, Layout layout, bool unbuffered,
+                        const std::string& name = "show.scc") {
+        setLayout(layout);
+        setUnbuffered(unbuffered);
+        const fs::path output = dir_ / "out.txt";
+        fs::remove(output);
+        return convert(file(name, sccText), output);
+    }
+
+    // The texts of the message boxes shown so far.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> texts;
+        for (const tk::DialogRequest& r : chooser_->Shown())
+            if (r.kind == tk::DialogKind::Message)
+                texts.push_back(r.message);
+        return texts;
+    }
+    bool saveDialogShown() const {
+        for (const tk::DialogRequest& r : chooser_->Shown())
+            if (r.kind == tk::DialogKind::Save)
+                return true;
+        return false;
+    }
+    // After a request that ended without a transcript: nothing pending, lists paired.
+    void expectEndedWith(const std::string& message) {
+        EXPECT_EQ(messages(), std::vector<std::string>{message});
+        EXPECT_FALSE(saveDialogShown());
+        EXPECT_EQ(window_->captionArray2.Count(), window_->timeCodeArray.Count());
+    }
+
+    std::shared_ptr<tk::ScriptedChooser> chooser_;
+    std::unique_ptr<tk::ScopedDialogChooser> scope_;
+    tk::Ref<Window1> window_;
+    fs::path dir_;
+};
+
+// Four caption lines worked out by hand from the tables: a greeting, an evening line,
+// "c8e9 2520" (a bar formed across two groups: "He| 0", cleaned to "He 0") and "7f80 7f80"
+// (two bars: the clean-up deletes one, the body turns the other into a space).
+const std::string kHandWorked =
+    "Scenarist_SCC V1.0\n"
+    "\n"
+    "00:00:01:15\t9420 9420 94ae 94ae 9452 9452 97a2 97a2 c8e5 ecec ef80 942f 942f\n"
+    "\n"
+    "00:00:05:15\t9426 9426 94ad 94ad 9470 9470 c7ef ef64 20e5 76e5 6ee9 6e67 ae80\n"
+    "00:01:59:20\tc8e9 2520\n"
+    "01:00:00;00\t7f80 7f80\n";
+
+TEST_F(Conversion, HandWorkedFileInEveryLayoutAndTimecodeMode) {
+    // Offsets: 64 characters give 64 / 5 / 30 s, 9 characters 0.06 s.
+    EXPECT_EQ(convert(kHandWorked, Layout::Timecode, true),
+              "Transcripts of show.scc\n\n"
+              "[00:00:01.93]\t  Hello  \n\n"
+              "[00:00:05.93]\t  Good evening.\n\n"
+              "[00:01:59.73]\tHe 0\n\n"
+              "[01:00:00.06]\t \n\n"
+              "\n");
+    EXPECT_EQ(convert(kHandWorked, Layout::Timecode, false),
+              "Transcripts of show.scc\n\n"
+              "[00:00:01:15]\t  Hello  \n\n"
+              "[00:00:05:15]\t  Good evening.\n\n"
+              "[00:01:59:20]\tHe 0\n\n"
+              "[01:00:00;00]\t \n\n"
+              "\n");
+    for (bool unbuffered : {true, false}) {
+        EXPECT_EQ(convert(kHandWorked, Layout::Line, unbuffered),
+                  "Transcripts of show.scc\n\n  Hello  \n  Good evening.\nHe 0\n \n\n");
+        EXPECT_EQ(convert(kHandWorked, Layout::Paragraph, unbuffered),
+                  "Transcripts of show.scc\n\n   Hello     Good evening. He 0  \n");
+    }
+
+    // The request's end: status, bar, lists, name, and what the dialogs were asked.
+    EXPECT_EQ(status()->Text(), kDone);
+    EXPECT_TRUE(status()->Visible());
+    EXPECT_EQ(bar()->Value(), 0);
+    EXPECT_EQ(bar()->Maximum(), quillet::kProgressMaximum);
+    EXPECT_EQ(window_->captionArray2.Count(), 0);
+    EXPECT_EQ(window_->timeCodeArray.Count(), 0);
+    EXPECT_EQ(window_->fileName, "show.scc");
+    EXPECT_TRUE(messages().empty());
+    const std::vector<tk::DialogRequest>& shown = chooser_->Shown();
+    ASSERT_EQ(shown.size(), 12u);
+    EXPECT_EQ(shown[0].kind, tk::DialogKind::Open);
+    EXPECT_EQ(shown[0].filter, "text/scc");
+    EXPECT_EQ(shown[1].kind, tk::DialogKind::Save);
+    EXPECT_EQ(shown[1].filter, "TEXT");
+    EXPECT_EQ(shown[1].proposedName, "show.txt");
+}
+
+TEST_F(Conversion, RealSamplesCheckedByHand) {
+    const fs::path data = QUILLET_TEST_DATA;
+    const fs::path out = dir_ / "out.txt";
+
+    // Pop-on captions: control codes become spaces, "8080" padding vanishes.
+    setLayout(Layout::Timecode);
+    setUnbuffered(true);
+    EXPECT_EQ(convert(data / "ccx-popon_basic.scc", out),
+              "Transcripts of ccx-popon_basic.scc\n\n"
+              "[00:00:01.59]\t  HELLO WORLD    \n\n"
+              "[00:00:03.06]\t  \n\n"
+              "[00:00:05.89]\t  THIS IS A TEST  OF POP-ON CC    \n\n"
+              "[00:00:08.06]\t  \n\n"
+              "[00:00:10.63]\t  >> NEW SPEAKER    \n\n"
+              "[00:00:13.06]\t  \n\n"
+              "\n");
+    setUnbuffered(false);
+    setLayout(Layout::Line);
+    EXPECT_EQ(convert(data / "ccx-popon_basic.scc", out),
+              "Transcripts of ccx-popon_basic.scc\n\n  HELLO WORLD    \n  \n  THIS IS A TEST  OF POP-ON CC    \n"
+              "  \n  >> NEW SPEAKER    \n  \n\n");
+
+    // CRLF line ends and a last line without one; times past the hour.
+    setUnbuffered(true);
+    setLayout(Layout::Timecode);
+    EXPECT_EQ(convert(data / "subconv-sccTest.scc", out),
+              "Transcripts of subconv-sccTest.scc\n\n"
+              "[01:02:54.19]\t  ( horn honking )    \n\n"
+              "[01:02:55.53]\t  \n\n"
+              "[01:03:28.56]\t  HEY, THERE.    \n\n"
+              "\n");
+    setLayout(Layout::Paragraph);
+    EXPECT_EQ(convert(data / "subconv-sccTest.scc", out),
+              "Transcripts of subconv-sccTest.scc\n\n   ( horn honking )          HEY, THERE.    \n");
+
+    // A drop-frame ";" timecode and a code field that starts with a space.
+    setLayout(Layout::Timecode);
+    EXPECT_EQ(convert(data / "pycaption-sample_scc_with_ampersand_character.scc", out),
+              "Transcripts of pycaption-sample_scc_with_ampersand_character.scc\n\n"
+              "[00:04:36.83]\t  MAJOR FUNDING PROVIDED BY & \n\n\n");
+    setUnbuffered(false);
+    EXPECT_EQ(convert(data / "pycaption-sample_scc_with_ampersand_character.scc", out),
+              "Transcripts of pycaption-sample_scc_with_ampersand_character.scc\n\n"
+              "[00:04:36;06]\t  MAJOR FUNDING PROVIDED BY & \n\n\n");
+
+    // An empty line before the only other line: that line is the header, so there is no
+    // caption at all; the file still gets its title.
+    EXPECT_EQ(convert(data / "pycaption-sample_scc_with_italics.scc", out),
+              "Transcripts of pycaption-sample_scc_with_italics.scc\n\n\n");
+    EXPECT_TRUE(messages().empty());
+}
+
+// Every sample in every layout and mode: the shape of the file and the pairing of each
+// caption with its own line's timecode, counted from the file independently.
+TEST_F(Conversion, EverySampleKeepsItsShapeAndPairing) {
+    const fs::path out = dir_ / "out.txt";
+    for (const auto& entry : fs::directory_iterator(QUILLET_TEST_DATA)) {
+        if (entry.path().extension() != ".scc")
+            continue;
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        // The caption lines as the import sees them: non-empty lines after the first.
+        std::vector<std::string> lines;
+        {
+            std::string text = readBytes(entry.path()), line;
+            for (char& c : text)
+                if (c == '\r')
+                    c = '\n';
+            std::istringstream in(text);
+            bool header = true;
+            while (std::getline(in, line))
+                if (!line.empty() && !std::exchange(header, false))
+                    lines.push_back(line);
+        }
+        bool allHaveTimecodes = true;
+        for (const std::string& line : lines)
+            allHaveTimecodes = allHaveTimecodes && quillet::hasTimecode(line);
+
+        if (!allHaveTimecodes) {
+            chooser_->ClearShown();
+            chooser_->AnswerPath(entry.path());
+            window_->importSCC();
+            expectEndedWith(kNoTimecode);
+            continue;
+        }
+        for (Layout layout : {Layout::Timecode, Layout::Line, Layout::Paragraph}) {
+            chooser_->ClearShown();
+            setLayout(layout);
+            setUnbuffered(false);
+            fs::remove(out);
+            const std::string transcript = convert(entry.path(), out);
+            const std::string title = "Transcripts of " + name + "\n\n";
+            ASSERT_EQ(transcript.substr(0, title.size()), title);
+            const std::string body = transcript.substr(title.size());
+            if (layout == Layout::Timecode) {
+                // "[" t "]" TAB caption LE LE per line, then one more LE.
+                std::size_t at = 0;
+                for (const std::string& line : lines) {
+                    const std::string timecode = line.substr(0, line.find('\t'));
+                    ASSERT_EQ(body.compare(at, timecode.size() + 3, "[" + timecode + "]\t"), 0) << timecode;
+                    at = body.find("\n\n", at);
+                    ASSERT_NE(at, std::string::npos);
+                    at += 2;
+                }
+                EXPECT_EQ(body.substr(at), "\n");
+            } else if (layout == Layout::Line) {
+                EXPECT_EQ(static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n')), lines.size() + 1);
+                EXPECT_EQ(body.back(), '\n');
+            } else {
+                EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 1);
+                EXPECT_TRUE(lines.empty() || body.front() == ' ');
+            }
+            EXPECT_EQ(body.find('|'), std::string::npos);
+            EXPECT_EQ(status()->Text(), kDone);
+        }
+    }
+}
+
+TEST_F(Conversion, FilesWithoutCaptions) {
+    // The empty file, a header alone, a header among empty lines: the save dialog is still
+    // asked, and the transcript is the title and two empty lines.
+    for (const std::string& text : {std::string(), std::string("Scenarist_SCC V1.0"),
+                                    std::string("\n\n\nScenarist_SCC V1.0\n\n\r\n")}) {
+        for (Layout layout : {Layout::Timecode, Layout::Line, Layout::Paragraph})
+            EXPECT_EQ(convert(text, layout, true), "Transcripts of show.scc\n\n\n");
+    }
+    EXPECT_EQ(bar()->Value(), 0);
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(Conversion, LineLevelOddities) {
+    // An empty line before the header: the first caption line becomes the header.
+    EXPECT_EQ(convert("\n00:00:01:00\t9420 c8e9\n00:00:02:00\t9420 c8e9\n", Layout::Line, false), "Transcripts of show.scc\n\nHi\n\n");
+    // A second tab ends the code field; the rest (even a timecode) is ignored.
+    EXPECT_EQ(convert("h\n00:00:01:00\t9420 c8e9\t12:34 more\n", Layout::Timecode, true),
+              "Transcripts of show.scc\n\n[00:00:01.06]\tHi\n\n\n");
+    // A line without a tab: the whole line is its timecode and the code field is empty.
+    EXPECT_EQ(convert("h\n00:00:01:00 9420 9420\n", Layout::Timecode, false),
+              "Transcripts of show.scc\n\n[00:00:01:00 9420 9420]\t  \n\n\n");
+    EXPECT_EQ(convert("h\n00:00:01:00 9420 9420\n", Layout::Timecode, true),
+              "Transcripts of show.scc\n\n[00:00:01.00]\t  \n\n\n");
+    // Lone CRs end lines as well.
+    EXPECT_EQ(convert("h\r\r00:00:01:00\t942c 942c\r00:00:02:00\t9420 c8e9", Layout::Line, false),
+              "Transcripts of show.scc\n\n  \nHi\n\n");
+    // Upper-case hex decodes like lower case.
+    EXPECT_EQ(convert("h\n00:00:01:00\t9420 9420 94AE 94AE C8E5 ECEC EF80 942F 942F\n", Layout::Line, false),
+              "Transcripts of show.scc\n\nHello  \n\n");
+    // The timecode test looks at the whole line, the code field included; the field's
+    // odd last character forms no unit.
+    EXPECT_EQ(convert("h\nnone\tc8e9 12:00\n", Layout::Timecode, false),
+              "Transcripts of show.scc\n\n[none]\tHi12:0\n\n\n");
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(Conversion, CaptionLineWithoutTimecodeEndsTheRequest) {
+    // Five caption lines, the third made of spaces: two entries each, the bar at 3/5.
+    const std::string text = "h\n00:00:01:00\t9420\n00:00:02:00\t9420\n   \n00:00:04:00\t9420\n00:00:05:00\t9420\n";
+    setUnbuffered(true);
+    chooser_->AnswerPath(file("show.scc", text));
+    window_->importSCC();
+    expectEndedWith(kNoTimecode);
+    EXPECT_EQ(window_->timeCodeArray.Count(), 2);
+    EXPECT_EQ(window_->captionArray2.Count(), 2);
+    EXPECT_EQ(window_->timeCodeArray.Get(1), "00:00:02.03");
+    EXPECT_EQ(bar()->Value(), 39321);
+    EXPECT_EQ(status()->Text(), "Reading SCC File...");
+    EXPECT_EQ(window_->fileName, "show.scc");
+
+    // A later cancelled dialog still empties both lists, silently.
+    chooser_->AnswerCancel();
+    window_->importSCC();
+    EXPECT_EQ(window_->timeCodeArray.Count(), 0);
+    EXPECT_EQ(window_->captionArray2.Count(), 0);
+    EXPECT_EQ(messages().size(), 1u);
+    EXPECT_EQ(bar()->Value(), 39321);
+}
+
+TEST_F(Conversion, NameTestAndProposedNames) {
+    const std::string text = "h\n00:00:01:00\t9420 c8e9\n";
+    for (const char* refused : {"show.txt", "scc", "show"}) {
+        chooser_->ClearShown();
+        chooser_->AnswerPath(file(refused, text));
+        window_->importSCC();
+        expectEndedWith(kNoExtension);
+        EXPECT_NE(window_->fileName, refused);
+    }
+    const struct {
+        const char* name;
+        const char* proposed;
+    } accepted[] = {{"a.b.scc", "a.txt"}, {"show.scc.txt", "show.txt"}, {"myscc", "myscc.txt"},
+                    {".scc", ".txt"}, {"LOUD.SCC", "LOUD.txt"}};
+    for (const auto& [name, proposed] : accepted) {
+        chooser_->ClearShown();
+        const std::string transcript = convert(text, Layout::Line, false, name);
+        EXPECT_EQ(transcript, "Transcripts of " + std::string(name) + "\n\nHi\n\n") << name;
+        ASSERT_EQ(chooser_->Shown().size(), 2u);
+        EXPECT_EQ(chooser_->Shown()[1].proposedName, proposed);
+    }
+}
+
+TEST_F(Conversion, CancelledSaveWritesNothingAndEndsAsDone) {
+    chooser_->AnswerPath(file("show.scc", kHandWorked)).AnswerCancel();
+    window_->importSCC();
+    EXPECT_EQ(status()->Text(), kDone);
+    EXPECT_EQ(bar()->Value(), 0);
+    EXPECT_EQ(window_->captionArray2.Count(), 0);
+    EXPECT_EQ(window_->timeCodeArray.Count(), 0);
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(Conversion, InputThatCannotBeReadIsReportedAndChangesNothing) {
+    const std::string text = "h\n00:00:01:00\t9420 c8e9\n";
+    // A file removed between the dialog and the open, and a folder with an SCC name.
+    fs::create_directory(dir_ / "folder.scc");
+    const struct {
+        const char* name;
+        const char* reason;
+    } cases[] = {{"gone.scc", "No such file or directory."}, {"folder.scc", "it is a folder."}};
+    for (const auto& [name, reason] : cases) {
+        chooser_->ClearShown();
+        chooser_->AnswerPath(dir_ / name);
+        window_->importSCC();
+        ASSERT_EQ(messages().size(), 1u) << name;
+        EXPECT_EQ(messages()[0], "The file \"" + std::string(name) + "\" could not be opened: " + reason);
+        EXPECT_FALSE(saveDialogShown());
+        EXPECT_EQ(window_->fileName, "");
+        EXPECT_FALSE(status()->Visible());
+    }
+
+    // A read that fails part-way is never taken for the end of the file.
+    std::string big = "h\n";
+    while (big.size() < 200000)
+        big += "00:00:01:00\t9420 c8e9\n";
+    tk::TextInputStream::FailReadsAfterForTesting(100000);
+    chooser_->ClearShown();
+    chooser_->AnswerPath(file("broken.scc", big));
+    window_->importSCC();
+    EXPECT_EQ(messages(), std::vector<std::string>{"The file \"broken.scc\" could not be read: Input/output error."});
+    EXPECT_FALSE(saveDialogShown());
+    EXPECT_EQ(window_->captionArray2.Count(), 0);
+}
+
+TEST_F(Conversion, TranscriptThatCannotBeWrittenLeavesTheOldOneAsItWas) {
+    const fs::path input = file("show.scc", kHandWorked);
+    setLayout(Layout::Line);
+
+    // A folder that does not exist.
+    chooser_->AnswerPath(input).AnswerPath(dir_ / "missing" / "out.txt");
+    window_->importSCC();
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_NE(messages()[0].find("out.txt"), std::string::npos);
+    EXPECT_NE(status()->Text(), kDone);
+    EXPECT_EQ(bar()->Value(), 0);
+    EXPECT_EQ(window_->captionArray2.Count(), 0);
+    EXPECT_EQ(window_->timeCodeArray.Count(), 0);
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+    // A commit that fails: the transcript already there keeps every byte.
+    const fs::path old = file("old.txt", "an earlier transcript\n");
+    tk::TextOutputStream::FailNextCommitForTesting();
+    chooser_->ClearShown();
+    chooser_->AnswerPath(input).AnswerPath(old);
+    window_->importSCC();
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_NE(messages()[0].find("old.txt"), std::string::npos);
+    EXPECT_EQ(readBytes(old), "an earlier transcript\n");
+    EXPECT_NE(status()->Text(), kDone);
+
+    // The SCC file itself is never the transcript, whatever the path says.
+    chooser_->ClearShown();
+    fs::create_symlink(input, dir_ / "link.txt");
+    for (const fs::path& target : {input, dir_ / "link.txt", dir_ / "." / "show.scc"}) {
+        chooser_->AnswerPath(input).AnswerPath(target);
+        window_->importSCC();
+    }
+    EXPECT_EQ(messages().size(), 3u);
+    EXPECT_EQ(readBytes(input), kHandWorked);
+
+    // And the next conversion works as ever.
+    chooser_->ClearShown();
+    EXPECT_EQ(convert(input, dir_ / "fine.txt"), "Transcripts of show.scc\n\n  Hello  \n  Good evening.\nHe 0\n \n\n");
+    EXPECT_EQ(status()->Text(), kDone);
+}
+
+// A file big enough that the import gives the event loop turns while it reads. The
+// pause lets the first turn come at the import's first line, whatever ran before.
+void letATurnBeDue() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+
+std::string manyLines() {
+    std::string text = "Scenarist_SCC V1.0\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "00:00:01:00\t9420 9420 94ae 94ae c8e9 20e1 6c6c 942f 942f\n";
+    return text;
+}
+
+TEST_F(Conversion, SecondPressDuringAnImportIsIgnored) {
+    const fs::path input = file("show.scc", manyLines());
+    chooser_->AnswerPath(input).AnswerPath(dir_ / "out.txt");
+    int pressed = 0;
+    QTimer::singleShot(0, [&] {
+        ++pressed;
+        click(tk::RuntimeWindowControlByName(window_, "BevelButton1"));
+    });
+    letATurnBeDue();
+    window_->importSCC();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_EQ(chooser_->UnexpectedCount(), 0u);
+    EXPECT_EQ(chooser_->Shown().size(), 2u);
+    const std::string transcript = readBytes(dir_ / "out.txt");
+    EXPECT_EQ(static_cast<std::size_t>(std::count(transcript.begin(), transcript.end(), '[')), 20000u);
+}
+
+TEST_F(Conversion, ClosingTheWindowDuringAnImportEndsItQuietly) {
+    const fs::path input = file("show.scc", manyLines());
+    chooser_->AnswerPath(input);  // no save answer: the import must not get that far
+    bool closed = false;
+    QTimer::singleShot(0, [&] {
+        window_->Close();
+        closed = true;
+    });
+    letATurnBeDue();
+    window_->importSCC();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(chooser_->UnexpectedCount(), 0u);
+    EXPECT_FALSE(saveDialogShown());
+    EXPECT_TRUE(messages().empty());
+    EXPECT_FALSE(window_->IsOpen());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// The direct tests stand for the patterns "\d\d\:", "[^|]" and "[^ *]"; they must agree
+// with the regular-expression engine on every text, digits of other scripts included.
+TEST(PatternTests, AgreeWithTheRegularExpressionEngine) {
+    tk::RegEx timecode;
+    timecode.SetSearchPattern("\\d\\d\\:");
+    const std::vector<std::string> pieces = {"0", "9", "1", ":", ";", " ", "\t", "a", "|", "*",
+                                             "\xD9\xA1", "\xEF\xBC\x91", "\xEF\xBC\x9A", "\xC3\xA9", "\x7F"};
+    std::mt19937 random(7);
+    for (int n = 0; n < 20000; ++n) {
+        std::string line;
+        const int length = static_cast<int>(random() % 9);
+        for (int k = 0; k < length; ++k)
+            line += pieces[random() % pieces.size()];
+        EXPECT_EQ(quillet::hasTimecode(line), timecode.Search(line) != nullptr) << line;
+    }
+}
+
+}  // namespace
