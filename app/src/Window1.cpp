@@ -54,12 +54,26 @@ tk::Ref<tk::CheckBox> checkBox(const tk::Ref<tk::Window>& window, std::string_vi
     return control<tk::CheckBox>(window, name, tk::CheckBox::__Lookup());
 }
 
-tk::Ref<tk::ProgressBar> progressBar(const tk::Ref<tk::Window>& window) {
-    return control<tk::ProgressBar>(window, "ProgressBar1", tk::ProgressBar::__Lookup());
+// The same for the lookups made on every caption line and every caption: no reference
+// is taken, since the control is used at once and never kept across a turn of the event
+// loop.
+template <class T>
+T& controlOnce(const tk::Window& window, std::string_view name, const tk::ClassRecord& cls) {
+    tk::RectControl* found = window.FindControl(name);
+    if (!found)
+        throw tk::NilObjectException("Control " + std::string(name) + " is nil.");
+    T* typed = tk::RuntimeIsA(found, cls) ? dynamic_cast<T*>(found) : nullptr;
+    if (!typed)
+        throw tk::IllegalCastException("Control " + std::string(name) + " is not a " + cls.Name() + ".");
+    return *typed;
 }
 
-tk::Ref<tk::StaticText> progressText(const tk::Ref<tk::Window>& window) {
-    return control<tk::StaticText>(window, "ProgressText", tk::StaticText::__Lookup());
+tk::ProgressBar& progressBar(const tk::Window& window) {
+    return controlOnce<tk::ProgressBar>(window, "ProgressBar1", tk::ProgressBar::__Lookup());
+}
+
+tk::StaticText& progressText(const tk::Window& window) {
+    return controlOnce<tk::StaticText>(window, "ProgressText", tk::StaticText::__Lookup());
 }
 
 // Raised from an event-loop turn when the window was closed (or the application quit)
@@ -314,12 +328,10 @@ void Window1::importSCC() {
 
         fileName = f->Name();
         sourcePath_ = f->Path();
-        const tk::Ref<tk::StaticText> status = progressText(window);
-        status->SetVisible(true);
-        status->SetText("Reading SCC File...");
-        const tk::Ref<tk::ProgressBar> bar = progressBar(window);
-        bar->SetValue(0);
-        bar->SetMaximum(kProgressMaximum);
+        progressText(*window).SetVisible(true);
+        progressText(*window).SetText("Reading SCC File...");
+        progressBar(*window).SetValue(0);
+        progressBar(*window).SetMaximum(kProgressMaximum);
 
         readAndDecode(*in);
     } catch (const ConversionAbandoned&) {
@@ -334,15 +346,14 @@ void Window1::importSCC() {
 }
 
 void Window1::readAndDecode(tk::TextInputStream& in) {
-    const tk::Ref<tk::Window> window = self();
-    std::vector<std::string> sccLines = readSccLines([&] { return in.ReadLine(); }, [&] { return in.Eof(); },
-                                                     [this] { backgroundTask(); });
+    SccLines sccLines = readSccLines([&](std::string& text) { in.AppendLine(text); }, [&] { return in.Eof(); },
+                                     [this] { backgroundTask(); }, in.SizeHint());
     const CaptionLineHooks hooks{
-        [&](std::int32_t value) {
-            progressBar(window)->SetValue(value);
-            progressBar(window)->Refresh();
+        [this](std::int32_t value) {
+            progressBar(*this).SetValue(value);
+            progressBar(*this).Refresh();
         },
-        [&] { return control<tk::RadioButton>(window, "RadioButton1", tk::RadioButton::__Lookup())->Value(); },
+        [this] { return controlOnce<tk::RadioButton>(*this, "RadioButton1", tk::RadioButton::__Lookup()).Value(); },
         [this] { backgroundTask(); },
     };
     if (decodeCaptionLines(sccLines, timeCodeArray, captionArray2, hooks) == CaptionLinesEnd::NoTimecode) {
@@ -351,7 +362,7 @@ void Window1::readAndDecode(tk::TextInputStream& in) {
     }
     in.Close();
     // Every line has been worked; the transcript needs the memory more.
-    std::vector<std::string>().swap(sccLines);
+    sccLines.Release();
     doTranscTimecode();
 }
 
@@ -408,9 +419,8 @@ bool Window1::writeTranscript(const tk::Ref<tk::FolderItem>& target, const std::
 }
 
 void Window1::endRequest(std::string_view status) {
-    const tk::Ref<tk::Window> window = self();
-    progressText(window)->SetText(status);
-    progressBar(window)->SetValue(0);
+    progressText(*this).SetText(status);
+    progressBar(*this).SetValue(0);
     captionArray2.RemoveAll();
     timeCodeArray.RemoveAll();
 }
@@ -418,10 +428,9 @@ void Window1::endRequest(std::string_view status) {
 void Window1::cleanCaptions() { quillet::cleanCaptions(captionArray2, [this] { backgroundTask(); }); }
 
 std::string Window1::assembleTranscript() {
-    const tk::Ref<tk::Window> window = self();
     const LayoutSettings settings{
-        [&] { return checkBox(window, "TimecodeBox")->Value(); },
-        [&] { return checkBox(window, "ParagraphBox")->Value(); },
+        [this] { return controlOnce<tk::CheckBox>(*this, "TimecodeBox", tk::CheckBox::__Lookup()).Value(); },
+        [this] { return controlOnce<tk::CheckBox>(*this, "ParagraphBox", tk::CheckBox::__Lookup()).Value(); },
         [this] { backgroundTask(); },
     };
     return quillet::assembleTranscript(captionArray2, timeCodeArray, settings);

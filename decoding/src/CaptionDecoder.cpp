@@ -50,22 +50,44 @@ char toLower(char c) { return isUpperLetter(c) ? static_cast<char>(c - 'A' + 'a'
 char toUpper(char c) { return isLowerLetter(c) ? static_cast<char>(c - 'a' + 'A') : c; }
 bool sameIgnoringCase(char a, char b) { return toLower(a) == toLower(b); }
 
-// Per byte: -1 for a byte that is not a hex digit, else the digit's value (low four
-// bits) plus a flag for how it is written, so that OR-ing the entries of a group tells
-// at once whether all four are hex digits and whether its letters share one case.
-constexpr std::int8_t kUpperDigit = 0x10;
-constexpr std::int8_t kLowerDigit = 0x20;
+// Per byte: the value of a hex digit in either case, -1 for any other byte.
 constexpr std::array<std::int8_t, 256> makeHexValues() {
     std::array<std::int8_t, 256> values{};
     for (auto& v : values) v = -1;
     for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10 + kLowerDigit);
-    for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10 + kUpperDigit);
+    for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
     return values;
 }
 constexpr std::array<std::int8_t, 256> kHexValue = makeHexValues();
 
 unsigned hexDigitValue(char c) { return static_cast<unsigned>(kHexValue[static_cast<unsigned char>(c)]) & 0xFU; }
+
+// For the hot loop, one table per digit position of a group: the digit's value already
+// shifted into place, plus flags. OR-ing a group's four entries gives its value in the
+// low 16 bits, kUpperCaseGroup if a letter is upper case, kLowerCaseGroup if a letter is
+// lower case, and kNotHexGroup if some byte is not a hex digit.
+constexpr std::uint32_t kUpperCaseGroup = 1U << 16;
+constexpr std::uint32_t kLowerCaseGroup = 1U << 17;
+constexpr std::uint32_t kNotHexGroup = 1U << 31;
+using GroupDigitTable = std::array<std::array<std::uint32_t, 256>, 4>;
+constexpr GroupDigitTable makeGroupDigits() {
+    GroupDigitTable tables{};
+    for (std::size_t position = 0; position < 4; ++position)
+        for (std::size_t b = 0; b < 256; ++b) {
+            const std::int8_t value = kHexValue[b];
+            std::uint32_t& entry = tables[position][b];
+            if (value < 0) {
+                entry = kNotHexGroup;
+                continue;
+            }
+            entry = static_cast<std::uint32_t>(value) << (12 - 4 * position);
+            if (b >= 'A' && b <= 'F') entry |= kUpperCaseGroup;
+            if (b >= 'a' && b <= 'f') entry |= kLowerCaseGroup;
+        }
+    return tables;
+}
+constexpr GroupDigitTable kGroupDigits = makeGroupDigits();
 
 // The text of a group's value, lower-case or upper-case.
 std::array<char, 4> groupText(std::uint16_t code, bool upper) {
@@ -324,7 +346,7 @@ public:
         }
         const Move& move = moves_[state * classCount_ + cls];
         if (move.next == kUnknown) return discoverMove(state, cls, out);
-        out = copyPiece(move.output, out);
+        out = copyPiece(Piece{move.offset, move.length}, out);
         return move.next;
     }
 
@@ -338,16 +360,13 @@ public:
     // comes out can depend on how the letters are written (a group that no row matches
     // keeps its case), so groups written in lower case (or digits only) and groups
     // written in upper case are remembered apart; the index is the group's value, plus
-    // kUpperCaseGroups for the latter. Groups that mix cases take the byte-by-byte way.
+    // kUpperCaseGroup for the latter. Groups that mix cases take the byte-by-byte way.
     struct GroupMove {
         std::uint16_t next;
         std::uint8_t length;
         std::uint8_t known;
         char output[4];
     };
-
-    static constexpr std::uint32_t kUpperCaseGroups = 0x10000;
-    static_assert(static_cast<std::uint32_t>(kUpperDigit) << 12 == kUpperCaseGroups);
 
     // The remembered group moves, indexed as told above. The hot loop keeps this
     // pointer in a register (writes through char pointers would otherwise force a reload
@@ -361,7 +380,7 @@ public:
             out += known.length;
             return known.next;
         }
-        const std::array<char, 4> text = groupText(static_cast<std::uint16_t>(index), index >= kUpperCaseGroups);
+        const std::array<char, 4> text = groupText(static_cast<std::uint16_t>(index), (index & kUpperCaseGroup) != 0);
         char rewritten[4];
         const std::size_t rewrittenSize = groups.rewriteRun(text.data(), text.size(), rewritten);
         const std::uint64_t generation = generation_;
@@ -383,18 +402,23 @@ public:
     }
 
 private:
-    static constexpr std::uint32_t kUnknown = 0xFFFFFFFFU;
+    static constexpr std::uint16_t kUnknown = 0xFFFF;
     static constexpr std::size_t kMaxStates = 1U << 14;
+    static_assert(kMaxStates < kUnknown, "moves keep state numbers in 16 bits");
 
+    // What one step writes is what the passes held back plus one byte: a few hundred
+    // bytes at most, so 16 bits hold its length. A move fits in eight bytes, which keeps
+    // the table of moves small enough to stay in the cache.
     struct Piece {
         std::uint32_t offset = 0;
-        std::uint32_t length = 0;
+        std::uint16_t length = 0;
     };
     struct Move {
-        std::uint32_t next = kUnknown;
-        Piece output;
+        std::uint32_t offset = 0;
+        std::uint16_t length = 0;
+        std::uint16_t next = kUnknown;
     };
-    static_assert(kMaxStates <= 0x10000, "group moves keep state numbers in 16 bits");
+    static_assert(sizeof(Move) == 8);
 
     void clear() {
         ids_.clear();
@@ -403,7 +427,7 @@ private:
         flushes_.clear();
         flushKnown_.clear();
         outputs_.assign(kPad, '\0');
-        groupMoves_.assign(2 * kUpperCaseGroups, GroupMove{});
+        groupMoves_.assign(2 * kUpperCaseGroup, GroupMove{});
         ++generation_;
         intern(rows_.start());
     }
@@ -427,7 +451,7 @@ private:
     Piece store(const std::string& text) {
         if (text.empty()) return {};
         outputs_.resize(outputs_.size() - kPad);
-        const Piece piece{static_cast<std::uint32_t>(outputs_.size()), static_cast<std::uint32_t>(text.size())};
+        const Piece piece{static_cast<std::uint32_t>(outputs_.size()), static_cast<std::uint16_t>(text.size())};
         outputs_ += text;
         outputs_.append(kPad, '\0');
         return piece;
@@ -452,7 +476,8 @@ private:
             return intern(holding);
         }
         const std::uint32_t next = intern(holding);
-        moves_[state * classCount_ + cls] = Move{next, store(produced)};
+        const Piece piece = store(produced);
+        moves_[state * classCount_ + cls] = Move{piece.offset, piece.length, static_cast<std::uint16_t>(next)};
         return next;
     }
 
@@ -631,37 +656,31 @@ std::string decodeCodeField(std::string_view codeField) {
             ++pos;
             continue;
         }
-        std::size_t end = pos + 1;
-        if (pos + 4 < size && (kHexValue[static_cast<unsigned char>(field[pos + 1])] |
-                               kHexValue[static_cast<unsigned char>(field[pos + 2])] |
-                               kHexValue[static_cast<unsigned char>(field[pos + 3])]) >= 0 &&
-            kHexValue[static_cast<unsigned char>(field[pos + 4])] < 0) {
-            end = pos + 4;  // the usual group followed by a space
-        } else {
+        // The usual case: a group of four digits that a space (or the end) follows.
+        std::uint32_t group = kNotHexGroup;
+        if (pos + 4 <= size) {
+            const auto entry = [&](std::size_t i) { return kGroupDigits[i][static_cast<unsigned char>(field[pos + i])]; };
+            group = entry(0) | entry(1) | entry(2) | entry(3);
+            if (pos + 4 < size && kHexValue[static_cast<unsigned char>(field[pos + 4])] >= 0) group = kNotHexGroup;
+        }
+        std::size_t end = pos + 4;
+        if ((group & kNotHexGroup) != 0) {
+            end = pos + 1;
             while (end < size && kHexValue[static_cast<unsigned char>(field[end])] >= 0) ++end;
         }
-        bool wholeGroup = false;
-        if (end - pos == 4 && state == 0) {
-            const auto digit = [&](std::size_t i) {
-                return static_cast<unsigned>(kHexValue[static_cast<unsigned char>(field[pos + i])]);
-            };
-            const unsigned d0 = digit(0), d1 = digit(1), d2 = digit(2), d3 = digit(3);
-            const unsigned spelling = (d0 | d1 | d2 | d3) & static_cast<unsigned>(kUpperDigit | kLowerDigit);
-            wholeGroup = spelling != static_cast<unsigned>(kUpperDigit | kLowerDigit);
-            if (wholeGroup) {
-                // Upper case moves the index into the second half (kUpperDigit << 12 is
-                // JoinedRowsCache::kUpperCaseGroups).
-                const std::uint32_t index = ((d0 & 0xFU) << 12 | (d1 & 0xFU) << 8 | (d2 & 0xFU) << 4 | (d3 & 0xFU)) |
-                                            (spelling & static_cast<unsigned>(kUpperDigit)) << 12;
-                const JoinedRowsCache::GroupMove& move = groupMoves[index];
-                if (move.known) {
-                    std::memcpy(out, move.output, sizeof move.output);
-                    out += move.length;
-                    state = move.next;
-                } else {
-                    state = joined.stepGroup(index, d.groups, out);
-                    groupMoves = joined.groupMoves();
-                }
+        // Whole groups whose letters mix cases take the byte-by-byte way (see stepGroup).
+        constexpr std::uint32_t kMixedCase = kUpperCaseGroup | kLowerCaseGroup;
+        const bool wholeGroup = state == 0 && (group & kNotHexGroup) == 0 && (group & kMixedCase) != kMixedCase;
+        if (wholeGroup) {
+            const std::uint32_t index = group & (kUpperCaseGroup | 0xFFFFU);
+            const JoinedRowsCache::GroupMove& move = groupMoves[index];
+            if (move.known) {
+                std::memcpy(out, move.output, sizeof move.output);
+                out += move.length;
+                state = move.next;
+            } else {
+                state = joined.stepGroup(index, d.groups, out);
+                groupMoves = joined.groupMoves();
             }
         }
         if (!wholeGroup) {

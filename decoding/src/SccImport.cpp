@@ -26,25 +26,27 @@ std::int32_t progressValue(std::int64_t line, std::int64_t lastLine) noexcept {
     return static_cast<std::int32_t>(value);
 }
 
-std::vector<std::string> readSccLines(const std::function<std::string()>& readLine,
-                                      const std::function<bool()>& atEnd,
-                                      const std::function<void()>& backgroundTask) {
-    std::vector<std::string> lines;
+SccLines readSccLines(const std::function<void(std::string&)>& appendLine, const std::function<bool()>& atEnd,
+                      const std::function<void()>& backgroundTask, std::size_t sizeHint) {
+    SccLines lines;
+    lines.Reserve(sizeHint);
     do {
-        std::string line = readLine();
-        if (!line.empty())
-            lines.push_back(std::move(line));
+        lines.Read(appendLine);
         backgroundTask();
     } while (!atEnd());
     return lines;
 }
 
-CaptionLinesEnd decodeCaptionLines(std::vector<std::string>& sccLines, tk::StringList& timeCodeArray,
+CaptionLinesEnd decodeCaptionLines(const SccLines& sccLines, tk::StringList& timeCodeArray,
                                    tk::StringList& captionArray2, const CaptionLineHooks& hooks) {
-    const auto lastLine = static_cast<std::int64_t>(sccLines.size()) - 1;
+    const auto lastLine = static_cast<std::int64_t>(sccLines.Count()) - 1;
+    if (lastLine > 0) {
+        timeCodeArray.Reserve(timeCodeArray.Count() + lastLine);
+        captionArray2.Reserve(captionArray2.Count() + lastLine);
+    }
     for (std::int64_t i = 1; i <= lastLine; ++i) {
         hooks.showProgress(progressValue(i, lastLine));
-        std::string& line = sccLines[static_cast<std::size_t>(i)];
+        const std::string_view line = sccLines.Line(static_cast<std::size_t>(i));
         if (!hasTimecode(line))
             return CaptionLinesEnd::NoTimecode;
 
@@ -56,8 +58,6 @@ CaptionLinesEnd decodeCaptionLines(std::vector<std::string>& sccLines, tk::Strin
         else
             timeCodeArray.Append(std::string(fields.timecodeField));
         captionArray2.Append(decodeCodeField(fields.codeField));
-
-        std::string().swap(line);
         hooks.backgroundTask();
     }
     return CaptionLinesEnd::AllDone;

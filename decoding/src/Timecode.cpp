@@ -52,6 +52,10 @@ std::string fieldAt(const tk::StringList& fields, std::int64_t index) {
 //   seconds adds one minute before that split, which gives the same hours and minutes as
 //   the mend's step by step carry. The hours text is always at least two digits: "00"
 //   under an hour, "0" + one digit, all digits from 10 on, and "00" formatting on carry.
+//
+// Both roads round every product and sum by itself. On the usual HH:MM:SS:FF lines every
+// product and sum but the last is a whole number and exact, so this holds even under a
+// compiler that fuses multiply-adds; only fields with fractions would then depend on it.
 // ---------------------------------------------------------------------------------------
 
 // True when no byte has its top bit set, so that every byte is one character.

@@ -64,11 +64,9 @@ TEST_F(MainWindow, ClassRecord) {
     Window1::__ctblinit();  // a second registration changes nothing
     EXPECT_EQ(&Window1::__Lookup(), &cls);
 
-    // The parent's operations first, unchanged; the own ones after them.
-    const auto& parent = tk::Window::__Lookup().Methods();
-    ASSERT_GT(cls.Methods().size(), parent.size());
-    for (size_t i = 0; i < parent.size(); ++i)
-        EXPECT_EQ(cls.Methods()[i].name, parent[i].name);
+    // Its own operations follow the window's (the toolkit's rule, RuntimeTest); what
+    // matters here is that the events reach them.
+    EXPECT_GT(cls.Methods().size(), tk::Window::__Lookup().Methods().size());
     for (const char* event : {"Layout", "CreateControls", "EnableMenuItems"})
         EXPECT_TRUE(cls.EventHandler(event)) << event;
     ASSERT_TRUE(cls.FindProperty("captionArray2"));

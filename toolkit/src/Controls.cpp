@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include "QtText.h"
 #include "RuntimeInternal.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Picture.h"
@@ -22,8 +23,6 @@
 namespace tk {
 namespace {
 
-QString ToQt(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
 void DeclareTextStyle(ClassRecord& r) {
     r.DeclareProperty("TextFont", "s");
     r.DeclareProperty("TextSize", "i4");
@@ -32,22 +31,16 @@ void DeclareTextStyle(ClassRecord& r) {
     r.DeclareProperty("Underline", "b");
 }
 
-template <class T>
-void DeclareConcrete(ClassRecord& r) {
-    r.SetFactory([] { return std::make_unique<T>(); });
-    r.SetTypeTest([](const Object& o) { return dynamic_cast<const T*>(&o) != nullptr; });
-}
-
 // The properties that check boxes and radio buttons have in common, in their order.
 template <class T>
 void DeclareToggleButton(ClassRecord& r) {
-    DeclareConcrete<T>(r);
+    detail::DeclareConcrete<T>(r);
     r.DeclareProperty("Caption", "s");
     DeclareTextStyle(r);
     r.DeclareProperty("Value", "b");
 }
 
-bool Is(const PropertyEntry& e, const char* lowerName) { return detail::AsciiLower(e.name) == lowerName; }
+bool Is(const PropertyEntry& e, const char* lowerName) { return detail::EqualsIgnoringAsciiCase(e.name, lowerName); }
 
 // Paints its picture at the top left; the rest is the background (when erased).
 class CanvasWidget : public QWidget {
@@ -117,7 +110,7 @@ RectControl::~RectControl() {
 
 const ClassRecord& RectControl::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("RectControl", nullptr, [](ClassRecord& r) {
-        r.SetTypeTest([](const Object& o) { return dynamic_cast<const RectControl*>(&o) != nullptr; });
+        r.SetTypeTest(detail::TypeTestFor<RectControl>());
         r.AddMethod("Constructor", "%%", Invoke<RectControl>(&RectControl::Constructor));
         r.AddMethod("Refresh", "%%", Invoke<RectControl>(&RectControl::Refresh));
         r.DeclareProperty("Name", "s");
@@ -171,11 +164,7 @@ void RectControl::Refresh() {
 bool RectControl::RepaintNeeded() const { return true; }
 
 const PropertyValue* RectControl::LayoutProperty(std::string_view name) const {
-    const std::string lower = detail::AsciiLower(name);
-    for (const PropertyEntry& p : layout_)
-        if (detail::AsciiLower(p.name) == lower)
-            return &p.value;
-    return nullptr;
+    return detail::FindLayoutProperty(layout_, name);
 }
 
 void RectControl::ApplyLayoutProperty(const PropertyEntry& e) {
@@ -210,7 +199,7 @@ void RectControl::ApplyLayoutProperty(const PropertyEntry& e) {
                 SetContainer(std::get<std::string>(e.value));
             } else if (Is(e, "helptag")) {
                 if (w)
-                    w->setToolTip(ToQt(std::get<std::string>(e.value)));
+                    w->setToolTip(detail::ToQt(std::get<std::string>(e.value)));
             } else if (Is(e, "textfont")) {
                 textFont_ = std::get<std::string>(e.value);
                 ApplyFont();
@@ -241,13 +230,7 @@ void RectControl::ApplyLayoutProperty(const PropertyEntry& e) {
         throw UnsupportedFormatException("Property \"" + e.name + "\" of " + cls->Name() +
                                          " was given a value of another type.");
     }
-    for (PropertyEntry& p : layout_) {
-        if (detail::AsciiLower(p.name) == detail::AsciiLower(e.name)) {
-            p = e;
-            return;
-        }
-    }
-    layout_.push_back(e);
+    detail::StoreLayoutProperty(layout_, e);
 }
 
 Ref<Delegate> RectControl::EventHandler(std::string_view event) const {
@@ -279,7 +262,7 @@ void RectControl::ApplyFont() {
     const bool system = textFont_.empty() || textFont_ == "System";
     QFont font = QApplication::font(w);
     if (!system)
-        font.setFamilies({ToQt(textFont_)});
+        font.setFamilies({detail::ToQt(textFont_)});
     if (textSize_ > 0)
         font.setPointSize(textSize_);
     font.setBold(bold_);
@@ -349,12 +332,12 @@ QAbstractButton* CaptionedButton::Button() const noexcept { return static_cast<Q
 
 std::string CaptionedButton::Caption() const {
     auto* b = Button();
-    return b ? b->text().toStdString() : std::string();
+    return b ? detail::FromQt(b->text()) : std::string();
 }
 
 void CaptionedButton::SetCaption(std::string_view caption) {
     if (auto* b = Button())
-        b->setText(ToQt(caption));
+        b->setText(detail::ToQt(caption));
 }
 
 bool CaptionedButton::HasEvent(std::string_view event) const { return event == "Action"; }
@@ -430,7 +413,7 @@ BevelButton::BevelButton() : CaptionedButton(new QToolButton) {
 
 const ClassRecord& BevelButton::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("BevelButton", &RectControl::__Lookup(), [](ClassRecord& r) {
-        DeclareConcrete<BevelButton>(r);
+        detail::DeclareConcrete<BevelButton>(r);
         r.DeclareProperty("Caption", "s");
         for (const char* name : {"CaptionAlign", "CaptionPlacement", "CaptionDelta", "IconAlign", "IconDX", "IconDY",
                                  "Bevel", "HasMenu"})
@@ -453,7 +436,7 @@ StaticText::StaticText() : RectControl(new QLabel) {
 
 const ClassRecord& StaticText::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("StaticText", &RectControl::__Lookup(), [](ClassRecord& r) {
-        DeclareConcrete<StaticText>(r);
+        detail::DeclareConcrete<StaticText>(r);
         r.DeclareProperty("Text", "s");
         r.DeclareProperty("TextAlign", "i4");
         r.DeclareProperty("TextColor", "c");
@@ -467,12 +450,12 @@ const ClassRecord& StaticText::__Lookup() {
 
 std::string StaticText::Text() const {
     auto* l = static_cast<QLabel*>(Widget());
-    return l ? l->text().toStdString() : std::string();
+    return l ? detail::FromQt(l->text()) : std::string();
 }
 
 void StaticText::SetText(std::string_view text) {
     if (auto* l = static_cast<QLabel*>(Widget()))
-        l->setText(ToQt(text));
+        l->setText(detail::ToQt(text));
 }
 
 void StaticText::SetTextAlign(int align) {
@@ -518,7 +501,7 @@ ProgressBar::ProgressBar() : RectControl(new ProgressBarWidget) {
 
 const ClassRecord& ProgressBar::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("ProgressBar", &RectControl::__Lookup(), [](ClassRecord& r) {
-        DeclareConcrete<ProgressBar>(r);
+        detail::DeclareConcrete<ProgressBar>(r);
         r.DeclareProperty("Value", "i4");
         r.DeclareProperty("Maximum", "i4");
     });
@@ -578,7 +561,7 @@ Canvas::Canvas() : RectControl(new CanvasWidget) { SetClassRecord(&__Lookup()); 
 
 const ClassRecord& Canvas::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("Canvas", &RectControl::__Lookup(), [](ClassRecord& r) {
-        DeclareConcrete<Canvas>(r);
+        detail::DeclareConcrete<Canvas>(r);
         for (const char* name : {"UseFocusRing", "AcceptFocus", "AcceptTabs", "EraseBackground"})
             r.DeclareProperty(name, "b");
         r.DeclareProperty("Backdrop", "o<Picture>");

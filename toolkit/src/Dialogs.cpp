@@ -2,41 +2,25 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <mutex>
 
+#include "AsciiText.h"
+#include "QtText.h"
 #include "toolkit/FileType.h"
 #include "toolkit/FolderItem.h"
 
 namespace tk {
 namespace {
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return text;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 std::string TypeLabel(std::string_view name) {
     const auto slash = name.rfind('/');
-    std::string label(slash == std::string_view::npos ? name : name.substr(slash + 1));
+    std::string_view label = slash == std::string_view::npos ? name : name.substr(slash + 1);
     if (label.empty()) label = name;
-    for (char& c : label)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return label;
+    return detail::AsciiUpper(label);
 }
 
 // The dialog's filter lines for the caller's filter text, joined by ";;" as Qt takes them.
@@ -50,7 +34,7 @@ std::string NameFilters(std::string_view typeNames) {
     std::string_view rest = typeNames;
     while (true) {
         const auto cut = rest.find(';');
-        const std::string_view name = Trim(rest.substr(0, cut));
+        const std::string_view name = detail::TrimBlanks(rest.substr(0, cut));
         if (!name.empty()) {
             for (const auto& type : RegisteredFileTypesNamed(name)) {
                 const auto patterns = ExtensionPatterns(type.extensions);
@@ -63,14 +47,13 @@ std::string NameFilters(std::string_view typeNames) {
         if (cut == std::string_view::npos) break;
         rest.remove_prefix(cut + 1);
     }
-    if (lines.empty() && EqualsIgnoringCase(Trim(typeNames), "TEXT")) add("Text files (*.txt)");
+    if (lines.empty() && detail::EqualsIgnoringAsciiCase(detail::TrimBlanks(typeNames), "TEXT"))
+        add("Text files (*.txt)");
     add("All files (*)");
     std::string joined;
     for (std::size_t i = 0; i < lines.size(); ++i) joined += (i ? ";;" : "") + lines[i];
     return joined;
 }
-
-QString ToQt(const std::string& text) { return QString::fromStdString(text); }
 
 // The real dialogs. They need a QApplication; without one a dialog call raises an
 // exception instead of crashing.
@@ -79,7 +62,7 @@ public:
     void ShowMessage(const DialogRequest& request) override {
         RequireGui();
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(),
-                        ToQt(request.message), QMessageBox::Ok, QApplication::activeWindow());
+                        detail::ToQt(request.message), QMessageBox::Ok, QApplication::activeWindow());
         box.exec();
     }
 
@@ -87,17 +70,17 @@ public:
         RequireGui();
         QString chosen;
         if (request.kind == DialogKind::Save) {
-            const QString proposed = QDir(StartFolder()).filePath(ToQt(request.proposedName));
+            const QString proposed = QDir(StartFolder()).filePath(detail::ToQt(request.proposedName));
             // QFileDialog asks before replacing an existing file unless told otherwise.
             chosen = QFileDialog::getSaveFileName(QApplication::activeWindow(), QObject::tr("Save File"),
-                                                  proposed, ToQt(request.nameFilters));
+                                                  proposed, detail::ToQt(request.nameFilters));
         } else {
             chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QObject::tr("Open File"),
-                                                  StartFolder(), ToQt(request.nameFilters));
+                                                  StartFolder(), detail::ToQt(request.nameFilters));
         }
         if (chosen.isEmpty()) return std::nullopt;
         lastFolder_ = QFileInfo(chosen).absolutePath();
-        return std::filesystem::path(QFile::encodeName(chosen).toStdString());
+        return detail::PathFromQt(chosen);
     }
 
 private:

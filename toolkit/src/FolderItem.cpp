@@ -1,9 +1,9 @@
 #include "toolkit/FolderItem.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <system_error>
 
+#include "QtText.h"
 #include "toolkit/Picture.h"
 #include "toolkit/TextStreams.h"
 
@@ -67,7 +67,7 @@ Ref<Picture> FolderItem::OpenAsPicture() const { return Picture::Open(path_); }
 Ref<FolderItem> AppFolderItemGetter() {
     if (QCoreApplication::instance() != nullptr) {
         const QString path = QCoreApplication::applicationFilePath();
-        if (!path.isEmpty()) return std::make_shared<FolderItem>(fs::path(QFile::encodeName(path).toStdString()));
+        if (!path.isEmpty()) return std::make_shared<FolderItem>(detail::PathFromQt(path));
     }
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);

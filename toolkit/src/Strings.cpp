@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "AsciiText.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Utf8.h"
 
@@ -71,9 +72,9 @@ namespace {
 // ASCII letters compare without regard to case; every other byte, UTF-8 lead and
 // continuation bytes included, compares exactly. So "[" stays apart from "{" and "É"
 // from "é".
-char foldAsciiCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+using detail::AsciiLowerChar;
 
-bool isAsciiLetter(char c) { return foldAsciiCase(c) >= 'a' && foldAsciiCase(c) <= 'z'; }
+bool isAsciiLetter(char c) { return AsciiLowerChar(c) >= 'a' && AsciiLowerChar(c) <= 'z'; }
 
 // Finds `find` in `source` from `from` on, ASCII letters matched in either case. Texts are
 // mostly hex digits and spaces, so the scan looks for the pattern's first byte that is
@@ -112,7 +113,7 @@ public:
 private:
     bool matchesAt(std::string_view source, std::size_t pos) const {
         for (std::size_t i = 0; i < find_.size(); ++i)
-            if (foldAsciiCase(source[pos + i]) != foldAsciiCase(find_[i]))
+            if (AsciiLowerChar(source[pos + i]) != AsciiLowerChar(find_[i]))
                 return false;
         return true;
     }

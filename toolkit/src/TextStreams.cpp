@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
 #include <QSaveFile>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 
+#include "QtText.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Strings.h"
 
@@ -53,11 +53,24 @@ std::size_t SequenceLength(const unsigned char* p, std::size_t available, std::s
     return 0;
 }
 
-// The text with every invalid sequence replaced; valid text is returned as it is.
-std::string ToValidUtf8(std::string raw) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
-    const std::size_t size = raw.size();
+// The length of the leading run of ASCII bytes, eight at a time: caption files are
+// almost entirely ASCII, and only the rest needs the sequence-by-sequence check.
+std::size_t AsciiPrefix(const unsigned char* bytes, std::size_t size) {
     std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (word & 0x8080808080808080ULL) break;
+    }
+    while (i < size && bytes[i] < 0x80) ++i;
+    return i;
+}
+
+// Replaces every invalid sequence in text[from..]; valid text is left as it is.
+void MakeValidUtf8(std::string& text, std::size_t from) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t i = from + AsciiPrefix(bytes + from, size - from);
     std::size_t subpart = 0;
     // Most lines are plain ASCII or valid: only copy once something needs replacing.
     while (i < size) {
@@ -65,32 +78,29 @@ std::string ToValidUtf8(std::string raw) {
         if (n == 0) break;
         i += n;
     }
-    if (i == size) return raw;
+    if (i == size) return;
 
+    const std::size_t firstInvalid = i;
     std::string out;
-    out.reserve(size + 16);
-    out.append(raw, 0, i);
+    out.reserve(size - i + 16);
     while (i < size) {
         const std::size_t n = SequenceLength(bytes + i, size - i, &subpart);
         if (n == 0) {
             out.append(kReplacement, 3);
             i += subpart;
         } else {
-            out.append(raw, i, n);
+            out.append(text, i, n);
             i += n;
         }
     }
-    return out;
+    text.resize(firstInvalid);
+    text.append(out);
 }
 
 std::atomic<bool> gFailNextCommit{false};
 std::atomic<std::int64_t> gFailReadsAfter{-1};
 
 std::string SystemReason(int error) { return std::strerror(error); }
-
-QString QtPath(const std::filesystem::path& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
 
 }  // namespace
 
@@ -164,6 +174,7 @@ bool TextInputStream::Fill() {
         }
         if (failAfter_ >= 0) failAfter_ -= got;
         end_ += static_cast<std::size_t>(got);
+        ++blocksRead_;
     } while (atStart_ && end_ < 3);  // the byte-order mark test needs three bytes
     if (atStart_) {
         atStart_ = false;
@@ -190,14 +201,19 @@ void TextInputStream::SkipPendingLineFeed() {
 }
 
 std::string TextInputStream::ReadLine() {
+    std::string line;
+    AppendLine(line);
+    return line;
+}
+
+void TextInputStream::AppendLine(std::string& text) {
     SkipPendingLineFeed();
-    std::string raw;
+    const std::size_t start = text.size();
     while (pos_ < end_ || Fill()) {
         const char* begin = buffer_.data() + pos_;
         const char* stop = buffer_.data() + end_;
-        const char* p = begin;
-        while (p != stop && *p != '\n' && *p != '\r') ++p;
-        raw.append(begin, p);
+        const char* p = FindLineEnd(begin, stop);
+        text.append(begin, p);
         if (p == stop) {
             pos_ = end_;
             continue;
@@ -212,7 +228,28 @@ std::string TextInputStream::ReadLine() {
         }
         break;
     }
-    return ToValidUtf8(std::move(raw));
+    MakeValidUtf8(text, start);
+}
+
+std::uint64_t TextInputStream::SizeHint() const {
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0 || info.st_size < 0) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+const char* TextInputStream::FindLineEnd(const char* from, const char* stop) {
+    // The next LF is remembered per block: in a file whose lines end with a lone CR
+    // there is none, and looking for it again on every line would scan the whole
+    // block each time.
+    const std::size_t at = static_cast<std::size_t>(from - buffer_.data());
+    if (nextLineFeed_ < at || nextLineFeedBlock_ != blocksRead_) {
+        const void* lf = std::memchr(from, '\n', static_cast<std::size_t>(stop - from));
+        nextLineFeed_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data()) : end_;
+        nextLineFeedBlock_ = blocksRead_;
+    }
+    const char* lineFeed = buffer_.data() + nextLineFeed_;
+    const void* cr = std::memchr(from, '\r', static_cast<std::size_t>(lineFeed - from));
+    return cr ? static_cast<const char*>(cr) : lineFeed;
 }
 
 bool TextInputStream::Eof() {
@@ -235,12 +272,12 @@ Ref<TextOutputStream> TextOutputStream::Create(const std::filesystem::path& path
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw IOException("The file \"" + shown + "\" cannot be created: a folder has that name.");
-    auto impl = std::make_unique<Impl>(QtPath(path));
+    auto impl = std::make_unique<Impl>(detail::PathToQt(path));
     // Never fall back to writing the target in place: that is what could truncate it.
     impl->file.setDirectWriteFallback(false);
     if (!impl->file.open(QIODevice::WriteOnly)) {
         throw IOException("The file \"" + shown + "\" cannot be created: " +
-                          impl->file.errorString().toStdString());
+                          detail::FromQt(impl->file.errorString()));
     }
     return Ref<TextOutputStream>(new TextOutputStream(path, std::move(impl)));
 }
@@ -257,7 +294,7 @@ void TextOutputStream::Write(std::string_view text) {
     const qint64 written = impl_->file.write(text.data(), static_cast<qint64>(text.size()));
     if (written != static_cast<qint64>(text.size())) {
         throw IOException("The file \"" + path_.string() + "\" could not be written: " +
-                          impl_->file.errorString().toStdString());
+                          detail::FromQt(impl_->file.errorString()));
     }
 }
 
@@ -272,7 +309,7 @@ void TextOutputStream::Close() {
     if (gFailNextCommit.exchange(false)) impl_->file.cancelWriting();
     if (!impl_->file.commit()) {
         throw IOException("The file \"" + path_.string() + "\" could not be saved: " +
-                          impl_->file.errorString().toStdString());
+                          detail::FromQt(impl_->file.errorString()));
     }
 }
 

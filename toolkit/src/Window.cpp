@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 
+#include "QtText.h"
 #include "RuntimeInternal.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
@@ -31,8 +32,6 @@ struct WindowAccess {
 };
 
 namespace {
-
-QString ToQt(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 class WindowWidget : public QMainWindow {
 public:
@@ -71,24 +70,6 @@ void ReleaseClosedWindows() {
     std::vector<Ref<Window>> closing;
     closing.swap(l.closed);
     // `closing` goes out of scope here: windows nobody else holds are released now.
-}
-
-void StoreProperty(std::vector<PropertyEntry>& store, const PropertyEntry& e) {
-    for (PropertyEntry& p : store) {
-        if (detail::AsciiLower(p.name) == detail::AsciiLower(e.name)) {
-            p = e;
-            return;
-        }
-    }
-    store.push_back(e);
-}
-
-const PropertyValue* FindStored(const std::vector<PropertyEntry>& store, std::string_view name) {
-    const std::string lower = detail::AsciiLower(name);
-    for (const PropertyEntry& p : store)
-        if (detail::AsciiLower(p.name) == lower)
-            return &p.value;
-    return nullptr;
 }
 
 }  // namespace
@@ -218,8 +199,7 @@ Window::~Window() {
 
 const ClassRecord& Window::__Lookup() {
     static ClassRecord* record = &RuntimeRegisterClass("Window", nullptr, [](ClassRecord& r) {
-        r.SetFactory([] { return std::make_unique<Window>(); });
-        r.SetTypeTest([](const Object& o) { return dynamic_cast<const Window*>(&o) != nullptr; });
+        detail::DeclareConcrete<Window>(r);
         r.AddMethod("Constructor", "%%", Invoke<Window>(&Window::Constructor));
         r.AddMethod("Show", "%%", Invoke<Window>(&Window::Show));
         r.AddMethod("Hide", "%%", Invoke<Window>(&Window::Hide));
@@ -308,6 +288,16 @@ Ref<RectControl> Window::ControlByName(std::string_view name) const {
     return nullptr;
 }
 
+RectControl* Window::FindControl(std::string_view name) const noexcept {
+    // Control names of one window mostly differ in length or at either end, so those are
+    // compared before the whole text.
+    for (const auto& [key, control] : controls_)
+        if (key.size() == name.size() && (name.empty() || (key.front() == name.front() && key.back() == name.back())) &&
+            std::string_view(key) == name)
+            return control.get();
+    return nullptr;
+}
+
 std::vector<Ref<RectControl>> Window::Controls() const {
     std::vector<Ref<RectControl>> out;
     for (const auto& entry : controls_)
@@ -369,7 +359,7 @@ void Window::EnableMenuItems() {
 void Window::SetTitle(std::string title) {
     title_ = std::move(title);
     if (qt_->widget)
-        qt_->widget->setWindowTitle(ToQt(title_));
+        qt_->widget->setWindowTitle(detail::ToQt(title_));
 }
 
 void Window::SetBounds(int left, int top, int width, int height) {
@@ -388,13 +378,15 @@ void Window::SetVisible(bool visible) {
         Hide();
 }
 
-const PropertyValue* Window::LayoutProperty(std::string_view name) const { return FindStored(layout_, name); }
+const PropertyValue* Window::LayoutProperty(std::string_view name) const {
+    return detail::FindLayoutProperty(layout_, name);
+}
 
 void Window::ApplyLayoutProperty(const PropertyEntry& e) {
     const std::string n = detail::AsciiLower(e.name);
     auto asInt = [&] { return std::get<std::int32_t>(e.value); };
     auto asBool = [&] { return std::get<bool>(e.value); };
-    if (!FindStored(layout_, e.name) && !(Class() ? Class() : &__Lookup())->FindProperty(e.name))
+    if (!detail::FindLayoutProperty(layout_, e.name) && !(Class() ? Class() : &__Lookup())->FindProperty(e.name))
         throw UnsupportedFormatException("Windows have no property \"" + e.name + "\".");
     try {
         if (n == "left") {
@@ -465,7 +457,7 @@ void Window::ApplyLayoutProperty(const PropertyEntry& e) {
     } catch (const std::bad_variant_access&) {
         throw UnsupportedFormatException("Window property \"" + e.name + "\" was given a value of another type.");
     }
-    StoreProperty(layout_, e);
+    detail::StoreLayoutProperty(layout_, e);
 }
 
 QWidget* Window::Widget() const noexcept { return qt_->widget.data(); }
@@ -528,7 +520,7 @@ void Window::RebuildMenuBar() {
         return;
     }
     std::function<QMenu*(QWidget*, const Ref<MenuItem>&)> build = [&](QWidget* parent, const Ref<MenuItem>& item) {
-        auto* menu = new QMenu(ToQt(item->Text()), parent);
+        auto* menu = new QMenu(detail::ToQt(item->Text()), parent);
         qt_->menus.emplace_back(menu);
         QObject::connect(menu, &QMenu::aboutToShow, &qt_->guard, [this] {
             detail::Guarded([this] { EnableMenuItems(); });

@@ -25,11 +25,39 @@ bool hasTimecode(std::string_view line) noexcept;
 // line's place scaled to kProgressMaximum, truncated. The last line gives the maximum.
 std::int32_t progressValue(std::int64_t line, std::int64_t lastLine) noexcept;
 
-// The file's lines in order without the empty ones: `readLine` is called until `atEnd`
-// says no line is left (always at least once), and `backgroundTask` after every read.
-std::vector<std::string> readSccLines(const std::function<std::string()>& readLine,
-                                      const std::function<bool()>& atEnd,
-                                      const std::function<void()>& backgroundTask);
+// The non-empty lines of a file, in order, kept end to end in one text: a file of
+// hundreds of thousands of short lines then costs one allocation instead of one a line.
+class SccLines {
+public:
+    std::size_t Count() const noexcept { return ends_.size(); }
+    std::string_view Line(std::size_t index) const noexcept {
+        const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
+        return std::string_view(text_).substr(begin, ends_[index] - begin);
+    }
+    void Reserve(std::size_t bytes) { text_.reserve(bytes); }
+    // Appends the next line of the file through `appendLine`, which adds the line's text
+    // to the string it is given; an empty line is not kept.
+    template <class AppendLine>
+    void Read(AppendLine&& appendLine) {
+        appendLine(text_);
+        if (text_.size() != (ends_.empty() ? 0 : ends_.back()))
+            ends_.push_back(text_.size());
+    }
+    void Release() noexcept {
+        std::string().swap(text_);
+        std::vector<std::size_t>().swap(ends_);
+    }
+
+private:
+    std::string text_;
+    std::vector<std::size_t> ends_;
+};
+
+// The file's lines in order without the empty ones: `appendLine` adds the next line to
+// the text it is given and is called until `atEnd` says no line is left (always at least
+// once), and `backgroundTask` after every read. `sizeHint` is the file's size, if known.
+SccLines readSccLines(const std::function<void(std::string&)>& appendLine, const std::function<bool()>& atEnd,
+                      const std::function<void()>& backgroundTask, std::size_t sizeHint = 0);
 
 // What the work on the caption lines reads and shows.
 struct CaptionLineHooks {
@@ -48,9 +76,8 @@ enum class CaptionLinesEnd {
 // one ends the work, leaving the entries of the lines before it), then its timecode
 // (as the file gives it, or unbuffered) is appended to `timeCodeArray` and the caption
 // decoded from its code field to `captionArray2`. A line without a tab is taken as a
-// timecode with an empty code field, so the two lists always stay paired. Each line's
-// text is released once it is worked, since nothing reads it again.
-CaptionLinesEnd decodeCaptionLines(std::vector<std::string>& sccLines, tk::StringList& timeCodeArray,
+// timecode with an empty code field, so the two lists always stay paired.
+CaptionLinesEnd decodeCaptionLines(const SccLines& sccLines, tk::StringList& timeCodeArray,
                                    tk::StringList& captionArray2, const CaptionLineHooks& hooks);
 
 }  // namespace quillet

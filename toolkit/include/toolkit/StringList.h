@@ -22,6 +22,11 @@ public:
     const std::string& Get(std::int64_t index) const;
     void Set(std::int64_t index, std::string value);
     void Append(std::string value) { items_.push_back(std::move(value)); }
+    // Room for `count` entries in all, so that appending that many moves nothing; the
+    // list's contents do not change.
+    void Reserve(std::int64_t count) {
+        if (count > 0) items_.reserve(static_cast<std::size_t>(count));
+    }
     // Empties the list (upper bound back to -1).
     void RemoveAll() noexcept { items_.clear(); }
 

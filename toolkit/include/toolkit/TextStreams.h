@@ -37,7 +37,11 @@ public:
     ~TextInputStream() override;
 
     std::string ReadLine();
+    // Reads the next line as ReadLine does and appends it to `text`.
+    void AppendLine(std::string& text);
     bool Eof();
+    // The file's size in bytes when it is known, else 0: room to reserve for its text.
+    std::uint64_t SizeHint() const;
     // Closes the file. Afterwards Eof() is true and ReadLine returns the empty text.
     void Close() noexcept;
 
@@ -50,6 +54,8 @@ private:
     bool Fill();  // reads more bytes; false at the end of the file
     void SkipPendingLineFeed();
     [[noreturn]] void ReadFailed(int error);
+    // The first LF or CR in [from, stop) of the buffer, or stop.
+    const char* FindLineEnd(const char* from, const char* stop);
 
     int fd_ = -1;
     std::filesystem::path path_;
@@ -59,6 +65,9 @@ private:
     bool atStart_ = true;            // the byte-order mark test is still to be made
     bool pendingLineFeed_ = false;   // the last line ended with CR: an LF after it belongs to it
     bool fileDone_ = false;
+    std::uint64_t blocksRead_ = 0;          // tells the remembered LF position's block
+    std::uint64_t nextLineFeedBlock_ = ~std::uint64_t{0};
+    std::size_t nextLineFeed_ = 0;          // index of the next LF in the buffer, or end_
 };
 
 // Writes a text file through a temporary file in the same folder. Close() commits:

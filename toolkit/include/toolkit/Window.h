@@ -51,6 +51,9 @@ public:
     void _AddControl(std::string name, const Ref<RectControl>& control);
     // The control of that name (case-sensitive), or nil; hidden controls are found too.
     Ref<RectControl> ControlByName(std::string_view name) const;
+    // The same without a reference of its own, for code that looks a control up on
+    // every pass of a long loop; valid while the window holds the control.
+    RectControl* FindControl(std::string_view name) const noexcept;
     // Every control, in the order they were added.
     std::vector<Ref<RectControl>> Controls() const;
 

@@ -1,0 +1,937 @@
+// Throughput, memory and responsiveness of the whole conversion: the main window's real
+// importSCC (open dialog, reading, decoding, clean-up, layout, save dialog, writing),
+// with the dialogs answered by a script.
+//
+//   convert_bench [--runs N] [--setup offscreen|xcb|both] [--phases] [--input FILE.scc]
+//
+// Inputs are a ~1 MB and a ~20 MB SCC file made by ../shared/bench/make-big-scc.py and
+// kept in /tmp (without the script, the caption lines of the largest test file are
+// repeated), or the one file given with --input. Every combination of set-up, input and
+// settings runs in a fresh child process (this program started again with --child), so
+// that no run inherits another's heap. The set-ups are the offscreen platform and the
+// window shown on an X server of our own (Xvfb -displayfd).
+//
+// Each child shows the window, lets it settle, notes its resident size, then runs the
+// import N times. Per run it takes the wall time of importSCC, the peak resident size
+// (the high-water mark is reset through /proc/self/clear_refs before the run; where that
+// is refused a thread samples the resident size every millisecond) and the times at
+// which a zero-interval timer fired: the import gives the event loop its turns itself,
+// so the timer fires once per turn and the longest stretch without one (counting from
+// the start of the run to the first and from the last to its end) is how long the
+// window went unanswered. After each run the transcript is checked: its title, and one
+// entry per caption line of the input.
+//
+// --phases adds a child per set-up that runs the import's stages one by one on the 20 MB
+// input with the window's own hooks (reading, decoding, clean-up, layout, writing), and
+// parts of the decoding without the window, to show where the time goes.
+//
+// Figures are printed, never judged: the exit status is non-zero only when a run failed
+// or a transcript was not what the input calls for.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+#include <QEvent>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "app/Window1.h"
+#include "decoding/CaptionDecoder.h"
+#include "decoding/SccImport.h"
+#include "decoding/SccLines.h"
+#include "decoding/Timecode.h"
+#include "toolkit/BackgroundTask.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/FolderItem.h"
+#include "toolkit/Runtime.h"
+#include "toolkit/Strings.h"
+#include "toolkit/TextStreams.h"
+#include "transcript/Transcript.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kDone = "Done Writing SCC Transcripts";
+
+double secondsBetween(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+void say(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------------------------------
+// Inputs
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+fs::path generatorScript() {
+    const fs::path beside = fs::path(QUILLET_SOURCE_DIR) / ".." / "shared" / "bench" / "make-big-scc.py";
+    if (fs::exists(beside))
+        return beside;
+    const fs::path shared = "/work/shared/bench/make-big-scc.py";
+    return fs::exists(shared) ? shared : fs::path();
+}
+
+// A cached input of about `megabytes` MiB. Written under a temporary name first, so a
+// half-written file is never taken for a finished one (another benchmark may share the
+// cache).
+std::optional<fs::path> makeInput(int megabytes) {
+    const fs::path script = generatorScript();
+    const std::string size = tk::Str(megabytes);
+    if (!script.empty()) {
+        const fs::path out = "/tmp/quillet-bench-" + size + "mb.scc";
+        if (fs::exists(out))
+            return out;
+        const fs::path partial = out.string() + ".part-" + tk::Str(::getpid());
+        const std::string command = "python3 '" + script.string() + "' '" + partial.string() + "' " + size;
+        if (std::system(command.c_str()) == 0 && fs::exists(partial)) {
+            fs::rename(partial, out);
+            return out;
+        }
+        std::error_code ec;
+        fs::remove(partial, ec);
+        std::fprintf(stderr, "could not run %s; repeating a test file instead\n", command.c_str());
+    }
+    // The largest test file's caption lines over and over, after one header line.
+    const fs::path out = "/tmp/quillet-bench-" + size + "mb-repeated.scc";
+    if (fs::exists(out))
+        return out;
+    fs::path largest;
+    std::uintmax_t largestSize = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(QUILLET_SOURCE_DIR) / "tests" / "data"))
+        if (entry.path().extension() == ".scc" && entry.file_size() > largestSize) {
+            largest = entry.path();
+            largestSize = entry.file_size();
+        }
+    std::string text = readFile(largest);
+    std::string captions;
+    std::istringstream in(text);
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || std::exchange(header, false))
+            continue;
+        if (quillet::hasTimecode(line))
+            captions += line + "\n\n";
+    }
+    if (captions.empty())
+        return std::nullopt;
+    std::string big = "Scenarist_SCC V1.0\n\n";
+    while (big.size() < static_cast<std::size_t>(megabytes) * 1024 * 1024)
+        big += captions;
+    const fs::path partial = out.string() + ".part-" + tk::Str(::getpid());
+    std::ofstream(partial, std::ios::binary) << big;
+    fs::rename(partial, out);
+    std::printf("(no generator script; %s repeats the caption lines of %s)\n", out.c_str(), largest.filename().c_str());
+    return out;
+}
+
+// What the import sees of an input: the caption lines (non-empty lines after the first;
+// LF, CRLF and a lone CR end a line) and, for the "Keep SCC timecode" check, a hash of
+// their timecodes as the transcript writes them.
+struct InputFacts {
+    std::int64_t captionLines = 0;
+    std::uint64_t timecodeHash = 14695981039346656037ull;
+};
+
+void hashInto(std::uint64_t& hash, std::string_view text) {
+    for (unsigned char c : text)
+        hash = (hash ^ c) * 1099511628211ull;
+    hash = (hash ^ 0xffu) * 1099511628211ull;  // keeps "ab","c" apart from "a","bc"
+}
+
+std::string keptTimecode(std::string_view timecodeField) {
+    std::string t(timecodeField);
+    if (const auto comma = t.find(','); comma != std::string::npos)
+        t[comma] = '.';
+    return t;
+}
+
+InputFacts inputFacts(const fs::path& path) {
+    const std::string text = readFile(path);
+    InputFacts facts;
+    bool header = true;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string_view line(text.data() + at, end - at);
+        at = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+        if (line.empty() || std::exchange(header, false))
+            continue;
+        ++facts.captionLines;
+        hashInto(facts.timecodeHash, keptTimecode(line.substr(0, line.find('\t'))));
+    }
+    return facts;
+}
+
+// ---------------------------------------------------------------------------------------
+// Memory: the resident size and its high-water mark
+
+std::int64_t statusKb(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(in, line))
+        if (line.compare(0, key.size(), key) == 0) {
+            // "VmRSS:\t   1234 kB": Val skips spaces but not the tab.
+            const std::size_t digits = line.find_first_of("0123456789", key.size());
+            return digits == std::string::npos ? -1 : static_cast<std::int64_t>(tk::Val(std::string_view(line).substr(digits)));
+        }
+    return -1;
+}
+
+std::int64_t rssKbFromStatm() {
+    std::ifstream in("/proc/self/statm");
+    std::string size, resident;
+    in >> size >> resident;
+    return static_cast<std::int64_t>(tk::Val(resident)) * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The peak resident size over a stretch of time: the kernel's high-water mark when it
+// can be reset, else a thread's samples every millisecond.
+class PeakMemory {
+public:
+    PeakMemory() { canReset_ = reset(); }
+    bool usesKernelMark() const noexcept { return canReset_; }
+
+    void start() {
+        if (canReset_ && reset())
+            return;
+        canReset_ = false;
+        peakKb_ = rssKbFromStatm();
+        running_ = true;
+        sampler_ = std::thread([this] {
+            while (running_.load(std::memory_order_relaxed)) {
+                peakKb_ = std::max<std::int64_t>(peakKb_, rssKbFromStatm());
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    }
+    std::int64_t stopKb() {
+        if (canReset_)
+            return statusKb("VmHWM");
+        running_ = false;
+        sampler_.join();
+        return std::max<std::int64_t>(peakKb_, rssKbFromStatm());
+    }
+
+private:
+    static bool reset() {
+        std::ofstream out("/proc/self/clear_refs");
+        out << "5";
+        out.flush();
+        if (!out)
+            return false;
+        // A reset mark stands at the present resident size.
+        return statusKb("VmHWM") <= statusKb("VmRSS") + 64;
+    }
+    bool canReset_ = false;
+    std::atomic<bool> running_{false};
+    std::int64_t peakKb_ = 0;
+    std::thread sampler_;
+};
+
+// ---------------------------------------------------------------------------------------
+// The child: one set-up, one input, one choice of settings
+
+enum class Layout { Timecode, Line, Paragraph };
+
+std::optional<Layout> layoutNamed(std::string_view name) {
+    if (name == "timecode") return Layout::Timecode;
+    if (name == "line") return Layout::Line;
+    if (name == "paragraph") return Layout::Paragraph;
+    return std::nullopt;
+}
+
+template <class T>
+tk::Ref<T> controlOf(const tk::Ref<quillet::Window1>& window, const char* name) {
+    return std::dynamic_pointer_cast<T>(tk::RuntimeWindowControlByName(window, name));
+}
+
+// A script that also notes when each dialog was asked for: the save dialog comes after
+// the reading, decoding, clean-up and layout, and before the writing.
+class TimedChooser : public tk::ScriptedChooser {
+public:
+    std::optional<std::filesystem::path> ChooseFile(const tk::DialogRequest& request) override {
+        (request.kind == tk::DialogKind::Open ? openAt : saveAt) = Clock::now();
+        return tk::ScriptedChooser::ChooseFile(request);
+    }
+    Clock::time_point openAt{}, saveAt{};
+};
+
+void flushEvents(int milliseconds) {
+    const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+    // Sleeps between turns rather than spinning, so that a profile of the child shows
+    // the import and not the waiting.
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (Clock::now() < until);
+}
+
+// Checks the transcript against the input without holding the whole file: the title, an
+// empty line, then one entry per caption line in the layout's shape. "" when it fits.
+std::string checkTranscript(const fs::path& output, const std::string& name, Layout layout, bool unbuffered,
+                            const InputFacts& facts) {
+    std::ifstream in(output, std::ios::binary);
+    if (!in)
+        return "no transcript was written";
+    std::string line;
+    if (!std::getline(in, line) || line != "Transcripts of " + name)
+        return "the title line is \"" + line + "\"";
+    if (!std::getline(in, line) || !line.empty())
+        return "no empty line after the title";
+    const auto count = [](std::int64_t n) { return tk::Str(static_cast<double>(n)); };
+    if (layout == Layout::Paragraph) {
+        // One line: " " and a caption per entry. Entries cannot be told apart, so only the
+        // line's shape and a lower bound on its length are checked.
+        if (!std::getline(in, line))
+            return "no paragraph";
+        if (facts.captionLines > 0 && (line.empty() || line.front() != ' '))
+            return "the paragraph does not start with a space";
+        if (static_cast<std::int64_t>(line.size()) < facts.captionLines)
+            return "the paragraph is shorter than one space per caption line";
+        if (in.peek() != std::char_traits<char>::eof())
+            return "more than one paragraph line";
+        return "";
+    }
+    std::int64_t entries = 0;
+    std::uint64_t hash = InputFacts{}.timecodeHash;
+    while (std::getline(in, line)) {
+        if (layout == Layout::Line) {
+            ++entries;
+            continue;
+        }
+        // "[" timecode "]" TAB caption, then an empty line.
+        const std::size_t close = line.find("]\t");
+        if (line.empty() || line.front() != '[' || close == std::string::npos) {
+            if (line.empty() && in.peek() == std::char_traits<char>::eof())
+                break;  // the final empty line
+            return "entry " + count(entries + 1) + " is \"" + line.substr(0, 60) + "\"";
+        }
+        const std::string_view timecode = std::string_view(line).substr(1, close - 1);
+        if (unbuffered) {
+            // HH:MM:SS.hh with at least two hour digits.
+            const bool shaped = timecode.size() >= 11 && timecode[timecode.size() - 3] == '.' &&
+                                timecode[timecode.size() - 6] == ':' && timecode[timecode.size() - 9] == ':';
+            if (!shaped)
+                return "entry " + count(entries + 1) + " has the timecode \"" + std::string(timecode) + "\"";
+        } else {
+            hashInto(hash, timecode);
+        }
+        ++entries;
+        if (!std::getline(in, line) || !line.empty())
+            return "no empty line after entry " + count(entries);
+    }
+    if (layout == Layout::Line) {
+        // Every caption on a line of its own, then the empty line that ends the body.
+        if (entries == 0 || line != "")
+            return "the body does not end with an empty line";
+        --entries;
+    }
+    if (entries != facts.captionLines)
+        return count(entries) + " entries for " + count(facts.captionLines) + " caption lines";
+    if (layout == Layout::Timecode && !unbuffered && hash != facts.timecodeHash)
+        return "the timecodes are not those of the input";
+    return "";
+}
+
+int runChild(const std::vector<std::string>& args) {
+    // args: input layout timing runs outdir
+    if (args.size() != 5) {
+        say("ERROR child arguments\n");
+        return 2;
+    }
+    const fs::path input = args[0];
+    const std::optional<Layout> layout = layoutNamed(args[1]);
+    const bool unbuffered = args[2] == "unbuffered";
+    const int runs = std::max(1, static_cast<int>(tk::Val(args[3])));
+    const fs::path output = fs::path(args[4]) / "transcript.txt";
+    if (!layout) {
+        say("ERROR unknown layout " + args[1] + "\n");
+        return 2;
+    }
+
+    int argc = 1;
+    char name[] = "convert_bench";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    if (!tk::RuntimeInit()) {
+        say("ERROR the runtime did not start: " + tk::RuntimeInitError() + "\n");
+        return 1;
+    }
+    const InputFacts facts = inputFacts(input);
+    const std::int64_t inputBytes = static_cast<std::int64_t>(fs::file_size(input));
+
+    auto chooser = std::make_shared<TimedChooser>();
+    chooser->SetAutoDismissMessages(true);
+    tk::ScopedDialogChooser scope(chooser);
+    tk::Ref<quillet::Window1> window = quillet::implicit::Window1();
+    window->Show();
+    if (QWidget* w = window->Widget()) {
+        const auto until = Clock::now() + std::chrono::seconds(5);
+        while ((!w->windowHandle() || !w->windowHandle()->isExposed()) && Clock::now() < until)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    controlOf<tk::CheckBox>(window, "TimecodeBox")->SetValue(*layout == Layout::Timecode);
+    controlOf<tk::CheckBox>(window, "LineBox")->SetValue(*layout != Layout::Paragraph);
+    controlOf<tk::CheckBox>(window, "ParagraphBox")->SetValue(*layout == Layout::Paragraph);
+    controlOf<tk::RadioButton>(window, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
+    flushEvents(300);
+
+    PeakMemory peak;
+    const std::int64_t idleKb = statusKb("VmRSS");
+    say("IDLE rss=" + tk::Str(static_cast<double>(idleKb)) + " bytes=" + tk::Str(static_cast<double>(inputBytes)) +
+        " lines=" + tk::Str(static_cast<double>(facts.captionLines)) +
+        " memory=" + (peak.usesKernelMark() ? "hwm" : "sampled") + "\n");
+
+    std::vector<Clock::time_point> ticks;
+    ticks.reserve(1 << 16);
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ticks.push_back(Clock::now()); });
+
+    int failures = 0;
+    for (int run = 1; run <= runs; ++run) {
+        std::error_code ec;
+        fs::remove(output, ec);
+        chooser->ClearShown();
+        chooser->AnswerPath(input).AnswerPath(output);
+        ticks.clear();
+        const std::int64_t beforeKb = statusKb("VmRSS");
+        const std::uint64_t turnsBefore = tk::BackgroundTaskTurns();
+
+        peak.start();
+        timer.start();
+        const Clock::time_point start = Clock::now();
+        window->importSCC();
+        const Clock::time_point end = Clock::now();
+        timer.stop();
+        const std::int64_t peakKb = peak.stopKb();
+        const std::uint64_t turns = tk::BackgroundTaskTurns() - turnsBefore;
+
+        double longestGap = 0;
+        Clock::time_point previous = start;
+        for (const Clock::time_point& t : ticks) {
+            longestGap = std::max(longestGap, secondsBetween(previous, t));
+            previous = t;
+        }
+        longestGap = std::max(longestGap, secondsBetween(previous, end));
+
+        std::string problem;
+        for (const tk::DialogRequest& r : chooser->Shown())
+            if (r.kind == tk::DialogKind::Message && problem.empty())
+                problem = "message box: " + r.message;
+        if (problem.empty() && chooser->PendingAnswers() != 0)
+            problem = "a dialog was not asked for";
+        if (problem.empty() && controlOf<tk::StaticText>(window, "ProgressText")->Text() != kDone)
+            problem = "the status reads \"" + controlOf<tk::StaticText>(window, "ProgressText")->Text() + "\"";
+        if (problem.empty())
+            problem = checkTranscript(output, input.filename().string(), *layout, unbuffered, facts);
+        fs::remove(output, ec);
+
+        const auto num = [](double v) { return tk::Str(v); };
+        say("RUN seconds=" + num(secondsBetween(start, end)) +
+            " toSave=" + num(secondsBetween(chooser->openAt, chooser->saveAt)) +
+            " afterSave=" + num(secondsBetween(chooser->saveAt, end)) + " peak=" + num(static_cast<double>(peakKb)) +
+            " before=" + num(static_cast<double>(beforeKb)) + " gap=" + num(longestGap) +
+            " ticks=" + num(static_cast<double>(ticks.size())) + " turns=" + num(static_cast<double>(turns)) + "\n");
+        if (!problem.empty()) {
+            say("ERROR " + problem + "\n");
+            ++failures;
+            break;
+        }
+        flushEvents(50);
+    }
+    window->Close();
+    window.reset();
+    flushEvents(20);
+    return failures == 0 ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// The phases child: the import's stages one at a time, with the window's hooks
+
+int runPhases(const std::vector<std::string>& args) {
+    // args: input runs outdir
+    if (args.size() != 3) {
+        say("ERROR phases arguments\n");
+        return 2;
+    }
+    const fs::path input = args[0];
+    const int runs = std::max(1, static_cast<int>(tk::Val(args[1])));
+    const fs::path output = fs::path(args[2]) / "phases.txt";
+    int argc = 1;
+    char name[] = "convert_bench";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    if (!tk::RuntimeInit()) {
+        say("ERROR the runtime did not start: " + tk::RuntimeInitError() + "\n");
+        return 1;
+    }
+    tk::Ref<quillet::Window1> window = quillet::implicit::Window1();
+    window->Show();
+    flushEvents(300);
+
+    // The hooks as the window gives them: controls looked up by name on every call.
+    const auto found = [&]<class T>(T*, const char* name) { return dynamic_cast<T*>(window->FindControl(name)); };
+    const auto bar = [&] { return found(static_cast<tk::ProgressBar*>(nullptr), "ProgressBar1"); };
+    const auto background = [&] {
+        tk::RuntimeBackgroundTask();
+        if (!window->IsOpen())
+            throw std::runtime_error("window closed");
+    };
+    const quillet::CaptionLineHooks windowHooks{
+        [&](std::int32_t v) {
+            bar()->SetValue(v);
+            bar()->Refresh();
+        },
+        [&] { return found(static_cast<tk::RadioButton*>(nullptr), "RadioButton1")->Value(); },
+        background,
+    };
+    const quillet::CaptionLineHooks bareHooks{[](std::int32_t) {}, [] { return true; }, [] {}};
+    const quillet::LayoutSettings layoutSettings{
+        [&] { return found(static_cast<tk::CheckBox*>(nullptr), "TimecodeBox")->Value(); },
+        [&] { return found(static_cast<tk::CheckBox*>(nullptr), "ParagraphBox")->Value(); },
+        background,
+    };
+    bar()->SetMaximum(quillet::kProgressMaximum);
+
+    // Counts the bar's paint events: each is a synchronous repaint from Refresh.
+    struct PaintCounter : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            count += e->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    bar()->Widget()->installEventFilter(&paints);
+    int barPaints = 0;
+
+    std::map<std::string, double> best;
+    const auto timed = [&](const std::string& stage, const std::function<void()>& work) {
+        const Clock::time_point start = Clock::now();
+        work();
+        const double s = secondsBetween(start, Clock::now());
+        auto [it, fresh] = best.emplace(stage, s);
+        if (!fresh)
+            it->second = std::min(it->second, s);
+    };
+    quillet::SccLines lines;
+    std::size_t sink = 0;
+    for (int run = 0; run < runs; ++run) {
+        timed("1 file bytes only (ifstream)", [&] { sink += readFile(input).size(); });
+        timed("2 read lines (TextInputStream + readSccLines)", [&] {
+            std::string reason;
+            const tk::Ref<tk::TextInputStream> in = tk::FolderItem::FromPath(input.string())->OpenAsTextFile(reason);
+            lines = quillet::readSccLines([&](std::string& text) { in->AppendLine(text); }, [&] { return in->Eof(); },
+                                          background, in->SizeHint());
+            in->Close();
+        });
+        // The decoding's parts alone, over the same lines.
+        timed("3a split lines (splitCaptionLine)", [&] {
+            for (std::size_t i = 1; i < lines.Count(); ++i)
+                if (const auto f = quillet::splitCaptionLine(lines.Line(i)))
+                    sink += f->codeField.size();
+        });
+        timed("3b hasTimecode", [&] {
+            for (std::size_t i = 1; i < lines.Count(); ++i)
+                sink += quillet::hasTimecode(lines.Line(i));
+        });
+        timed("3c unbufferedTimecode", [&] {
+            for (std::size_t i = 1; i < lines.Count(); ++i)
+                if (const auto f = quillet::splitCaptionLine(lines.Line(i)))
+                    sink += quillet::unbufferedTimecode(f->timecodeField, f->codeField).size();
+        });
+        timed("3d decodeCodeField", [&] {
+            for (std::size_t i = 1; i < lines.Count(); ++i)
+                if (const auto f = quillet::splitCaptionLine(lines.Line(i)))
+                    sink += quillet::decodeCodeField(f->codeField).size();
+        });
+        timed("3f progress bar alone (window's showProgress)", [&] {
+            const auto last = static_cast<std::int64_t>(lines.Count()) - 1;
+            bar()->SetValue(0);
+            paints.count = 0;
+            for (std::int64_t i = 1; i <= last; ++i)
+                windowHooks.showProgress(quillet::progressValue(i, last));
+            barPaints = paints.count;
+        });
+        tk::StringList timecodes, captions;
+        timed("3e decodeCaptionLines, bare hooks", [&] { quillet::decodeCaptionLines(lines, timecodes, captions, bareHooks); });
+        timecodes.RemoveAll();
+        captions.RemoveAll();
+        timed("4 decodeCaptionLines, window hooks", [&] { quillet::decodeCaptionLines(lines, timecodes, captions, windowHooks); });
+        timed("5 cleanCaptions", [&] { quillet::cleanCaptions(captions, background); });
+        std::string body;
+        timed("6 assembleTranscript (timecode layout)", [&] { body = quillet::assembleTranscript(captions, timecodes, layoutSettings); });
+        timed("7 write (TextOutputStream)", [&] {
+            const tk::Ref<tk::TextOutputStream> out = tk::FolderItem::FromPath(output.string())->CreateTextFile();
+            out->WriteLine(quillet::transcriptTitle(input.filename().string()));
+            out->WriteLine("");
+            out->WriteLine(body);
+            out->Close();
+        });
+        timed("8 empty the lists (RemoveAll)", [&] {
+            captions.RemoveAll();
+            timecodes.RemoveAll();
+        });
+    }
+    (void)sink;
+    std::error_code ec;
+    fs::remove(output, ec);
+    const double lineCount = static_cast<double>(lines.Count());
+    say("PHASE stage=bar paints per pass|seconds=" + tk::Str(barPaints) + "|lines=" + tk::Str(lineCount) + "\n");
+    for (const auto& [stage, seconds] : best)
+        say("PHASE stage=" + stage + "|seconds=" + tk::Str(seconds) + "|lines=" + tk::Str(lineCount) + "\n");
+    window->Close();
+    window.reset();
+    flushEvents(20);
+    return 0;
+}
+
+
+// ---------------------------------------------------------------------------------------
+// The parent: inputs, the X server, the children and the table
+
+// An X server of our own on a display number it picks itself.
+class VirtualDisplay {
+public:
+    bool start() {
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty())
+            return false;
+        server_.setProgram(xvfb);
+        server_.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        server_.setProcessChannelMode(QProcess::SeparateChannels);
+        server_.start();
+        if (!server_.waitForStarted(5000))
+            return false;
+        QByteArray number;
+        while (!number.contains('\n')) {
+            if (!server_.waitForReadyRead(10000))
+                return false;
+            number += server_.readAllStandardOutput();
+        }
+        name_ = ":" + QString::fromLatin1(number.trimmed());
+        return true;
+    }
+    ~VirtualDisplay() {
+        if (server_.state() != QProcess::NotRunning) {
+            server_.terminate();
+            if (!server_.waitForFinished(5000)) {
+                server_.kill();
+                server_.waitForFinished();
+            }
+        }
+    }
+    const QString& name() const { return name_; }
+
+private:
+    QProcess server_;
+    QString name_;
+};
+
+struct Run {
+    double seconds = 0, toSave = 0, afterSave = 0, peakKb = 0, beforeKb = 0, gap = 0, ticks = 0, turns = 0;
+};
+
+struct ChildReport {
+    std::string error;  // empty when every run went well
+    double idleKb = 0, bytes = 0, lines = 0;
+    std::string memoryMethod;
+    std::vector<Run> runs;
+    std::vector<std::pair<std::string, double>> phases;  // stage, seconds
+};
+
+std::map<std::string, std::string> fieldsOf(const std::string& line, char separator) {
+    std::map<std::string, std::string> fields;
+    std::size_t at = line.find(' ') + 1;
+    while (at > 0 && at < line.size()) {
+        std::size_t end = line.find(separator, at);
+        if (end == std::string::npos)
+            end = line.size();
+        const std::string field = line.substr(at, end - at);
+        if (const auto eq = field.find('='); eq != std::string::npos)
+            fields[field.substr(0, eq)] = field.substr(eq + 1);
+        at = end + 1;
+    }
+    return fields;
+}
+
+ChildReport runChildProcess(const QStringList& args, const QProcessEnvironment& env) {
+    ChildReport report;
+    QProcess child;
+    child.setProcessEnvironment(env);
+    // Qt's own notes on standard error (no XDG_RUNTIME_DIR, the offscreen plugin's
+    // limits) would break up the table: they are shown only when the child failed.
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(QCoreApplication::applicationFilePath(), args);
+    if (!child.waitForStarted(10000) || !child.waitForFinished(30 * 60 * 1000)) {
+        child.kill();
+        child.waitForFinished();
+        report.error = "the child process did not run to its end";
+        return report;
+    }
+    std::istringstream out(child.readAllStandardOutput().toStdString());
+    std::string line;
+    while (std::getline(out, line)) {
+        if (line.rfind("IDLE ", 0) == 0) {
+            auto f = fieldsOf(line, ' ');
+            report.idleKb = tk::Val(f["rss"]);
+            report.bytes = tk::Val(f["bytes"]);
+            report.lines = tk::Val(f["lines"]);
+            report.memoryMethod = f["memory"];
+        } else if (line.rfind("RUN ", 0) == 0) {
+            auto f = fieldsOf(line, ' ');
+            report.runs.push_back({tk::Val(f["seconds"]), tk::Val(f["toSave"]), tk::Val(f["afterSave"]),
+                                   tk::Val(f["peak"]), tk::Val(f["before"]), tk::Val(f["gap"]), tk::Val(f["ticks"]),
+                                   tk::Val(f["turns"])});
+        } else if (line.rfind("PHASE ", 0) == 0) {
+            auto f = fieldsOf(line, '|');
+            report.phases.emplace_back(f["stage"], tk::Val(f["seconds"]));
+        } else if (line.rfind("ERROR ", 0) == 0 && report.error.empty()) {
+            report.error = line.substr(6);
+        }
+    }
+    if (report.error.empty() && (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0))
+        report.error = "the child process ended with status " + tk::Str(child.exitCode());
+    if (!report.error.empty())
+        std::fprintf(stderr, "%s", child.readAllStandardError().toStdString().c_str());
+    return report;
+}
+
+std::string padded(std::string text, std::size_t width, bool right = true) {
+    if (text.size() < width)
+        text.insert(right ? 0 : text.size(), width - text.size(), ' ');
+    return text;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Setup {
+    std::string name;  // "offscreen" or "xcb"
+    QProcessEnvironment env;
+    double targetMBps;
+};
+
+struct Config {
+    fs::path input;
+    std::string layout, timing;
+};
+
+constexpr double kMaxMemoryMultiple = 2.0;
+constexpr double kMaxGapMs = 50.0;
+
+int runParent(int argc, char** argv) {
+    int runs = 5;
+    std::string setupChoice = "both";
+    bool phases = false;
+    std::optional<fs::path> ownInput;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, static_cast<int>(tk::Val(argv[++i])));
+        else if (a == "--setup" && i + 1 < argc)
+            setupChoice = argv[++i];
+        else if (a == "--phases")
+            phases = true;
+        else if (a == "--input" && i + 1 < argc)
+            ownInput = fs::absolute(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: %s [--runs N] [--setup offscreen|xcb|both] [--phases] [--input FILE.scc]\n", argv[0]);
+            return 2;
+        }
+    }
+    QCoreApplication app(argc, argv);
+
+    // Inputs and the settings each is run with.
+    std::vector<Config> configs;
+    std::optional<fs::path> big;
+    if (ownInput) {
+        if (!fs::exists(*ownInput)) {
+            std::fprintf(stderr, "%s does not exist\n", ownInput->c_str());
+            return 2;
+        }
+        big = ownInput;
+        configs.push_back({*ownInput, "timecode", "unbuffered"});
+    } else {
+        const std::optional<fs::path> small = makeInput(1);
+        big = makeInput(20);
+        if (!small || !big) {
+            std::fprintf(stderr, "could not make the input files\n");
+            return 1;
+        }
+        configs.push_back({*small, "timecode", "unbuffered"});
+        configs.push_back({*big, "timecode", "unbuffered"});
+    }
+    configs.push_back({*big, "line", "unbuffered"});
+    configs.push_back({*big, "paragraph", "unbuffered"});
+    configs.push_back({*big, "timecode", "keep"});
+
+    std::vector<Setup> setups;
+    QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
+    headless.remove("DISPLAY");
+    headless.remove("WAYLAND_DISPLAY");
+    headless.insert("QT_QPA_PLATFORM", "offscreen");
+    if (setupChoice == "both" || setupChoice == "offscreen")
+        setups.push_back({"offscreen", headless, 250});
+    VirtualDisplay display;
+    if (setupChoice == "both" || setupChoice == "xcb") {
+        if (display.start()) {
+            QProcessEnvironment shown = headless;
+            shown.insert("QT_QPA_PLATFORM", "xcb");
+            shown.insert("DISPLAY", display.name());
+            setups.push_back({"xcb", shown, 150});
+        } else {
+            std::printf("(Xvfb could not be started: the window-shown set-up is skipped)\n");
+        }
+    }
+
+    const fs::path outDir = fs::temp_directory_path() / ("quillet-convert-bench-" + tk::Str(::getpid()));
+    fs::create_directories(outDir);
+
+    std::printf("Whole conversion through Window1.importSCC, best and median of %d runs, each set-up and input in a\n"
+                "fresh process. MB = 10^6 bytes. peak+ = highest resident size during the runs minus the idle\n"
+                "window's (%s). gap = longest time without an event-loop turn.\n"
+                "Targets: >= 250 MB/s headless, >= 150 MB/s shown; peak+ <= 2x input; gap <= 50 ms.\n\n",
+                runs, "measured before the first run");
+    const std::vector<std::pair<std::string, std::size_t>> columns = {
+        {"set-up", 9},     {"input", 8},   {"settings", 20}, {"best MB/s", 10}, {"median", 7},
+        {"best ms", 8},    {"to save", 8}, {"write", 6},     {"idle MB", 8},    {"peak+ MB", 9},
+        {"x input", 8},    {"gap ms", 7},  {"turns", 6},     {"targets", 0}};
+    // "set-up", "input", "settings" and "targets" read from the left, the figures from the right.
+    std::string header;
+    for (const auto& [name, width] : columns) {
+        const bool left = name == "set-up" || name == "input" || name == "settings" || name == "targets";
+        header += padded(name, width, !left) + " ";
+    }
+    std::printf("%s\n", header.c_str());
+    std::fflush(stdout);
+
+    int failures = 0;
+    const auto mb = [](double bytes) { return bytes / 1e6; };
+    for (const Setup& setup : setups) {
+        for (const Config& config : configs) {
+            const QStringList args = {"--child", QString::fromStdString(config.input.string()),
+                                      QString::fromStdString(config.layout), QString::fromStdString(config.timing),
+                                      QString::fromStdString(tk::Str(runs)), QString::fromStdString(outDir.string())};
+            const ChildReport r = runChildProcess(args, setup.env);
+            const double bytes = r.bytes > 0 ? r.bytes : static_cast<double>(fs::file_size(config.input));
+            std::string row = padded(setup.name, 9, false) + " " + padded(tk::Format(mb(bytes), "0.0") + " MB", 8, false) +
+                              " " + padded(config.layout + ", " + config.timing, 20, false) + " ";
+            if (!r.error.empty() || r.runs.empty()) {
+                ++failures;
+                std::printf("%sFAILED: %s\n", row.c_str(), r.error.empty() ? "no run reported" : r.error.c_str());
+                std::fflush(stdout);
+                continue;
+            }
+            std::vector<double> seconds;
+            const Run* best = &r.runs.front();
+            double peakKb = 0, gap = 0;
+            for (const Run& run : r.runs) {
+                seconds.push_back(run.seconds);
+                if (run.seconds < best->seconds)
+                    best = &run;
+                peakKb = std::max(peakKb, run.peakKb);
+                gap = std::max(gap, run.gap);
+            }
+            const double bestMBps = mb(bytes) / best->seconds;
+            const double medianMBps = mb(bytes) / median(seconds);
+            const double aboveIdle = std::max(0.0, peakKb - r.idleKb) * 1024;
+            const double multiple = aboveIdle / bytes;
+            std::string missed;
+            if (bestMBps < setup.targetMBps) missed += " speed";
+            if (multiple > kMaxMemoryMultiple) missed += " memory";
+            if (gap * 1000 > kMaxGapMs) missed += " gap";
+            row += padded(tk::Format(bestMBps, "0.0"), 10) + " " + padded(tk::Format(medianMBps, "0.0"), 7) + " " +
+                   padded(tk::Format(best->seconds * 1000, "0.0"), 8) + " " +
+                   padded(tk::Format(best->toSave * 1000, "0.0"), 8) + " " +
+                   padded(tk::Format(best->afterSave * 1000, "0.0"), 6) + " " +
+                   padded(tk::Format(mb(r.idleKb * 1024), "0.0"), 8) + " " + padded(tk::Format(mb(aboveIdle), "0.0"), 9) +
+                   " " + padded(tk::Format(multiple, "0.00"), 8) + " " + padded(tk::Format(gap * 1000, "0.0"), 7) + " " +
+                   padded(tk::Str(best->turns), 6) + " " + (missed.empty() ? "met" : "missed:" + missed);
+            if (r.memoryMethod != "hwm")
+                row += " (memory sampled)";
+            std::printf("%s\n", row.c_str());
+            std::fflush(stdout);
+        }
+    }
+    std::printf("\nto save = from the open dialog to the save dialog (reading, decoding, clean-up, layout);\n"
+                "write = from the save dialog to the end (writing the file, emptying the lists).\n");
+
+    if (phases && big) {
+        for (const Setup& setup : setups) {
+            const ChildReport r = runChildProcess({"--phases-child", QString::fromStdString(big->string()),
+                                                   QString::fromStdString(tk::Str(runs)),
+                                                   QString::fromStdString(outDir.string())},
+                                                  setup.env);
+            std::printf("\nStages one at a time on %s (%s, timecode layout, unbuffered; best of %d):\n",
+                        big->filename().c_str(), setup.name.c_str(), runs);
+            if (!r.error.empty()) {
+                ++failures;
+                std::printf("  FAILED: %s\n", r.error.c_str());
+                continue;
+            }
+            const double bytes = static_cast<double>(fs::file_size(*big));
+            const double lines = static_cast<double>(inputFacts(*big).captionLines);
+            for (const auto& [stage, s] : r.phases)
+                std::printf("  %s %s ms %s MB/s %s ns/line\n", padded(stage, 48, false).c_str(),
+                            padded(tk::Format(s * 1000, "0.0"), 8).c_str(),
+                            padded(tk::Format(mb(bytes) / s, "0"), 7).c_str(),
+                            padded(tk::Format(s * 1e9 / lines, "0"), 6).c_str());
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(outDir, ec);
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "--child")
+        return runChild(std::vector<std::string>(argv + 2, argv + argc));
+    if (argc > 1 && std::string_view(argv[1]) == "--phases-child")
+        return runPhases(std::vector<std::string>(argv + 2, argv + argc));
+    return runParent(argc, argv);
+}
