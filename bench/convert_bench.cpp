@@ -33,6 +33,8 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -446,13 +448,26 @@ int runChild(const std::vector<std::string>& args) {
         const std::int64_t peakKb = peak.stopKb();
         const std::uint64_t turns = tk::BackgroundTaskTurns() - turnsBefore;
 
-        double longestGap = 0;
+        // The longest stretch without a turn, and where in the run it began.
+        double longestGap = 0, gapStart = 0;
         Clock::time_point previous = start;
+        ticks.push_back(end);
         for (const Clock::time_point& t : ticks) {
-            longestGap = std::max(longestGap, secondsBetween(previous, t));
+            if (secondsBetween(previous, t) > longestGap) {
+                longestGap = secondsBetween(previous, t);
+                gapStart = secondsBetween(start, previous);
+            }
             previous = t;
         }
-        longestGap = std::max(longestGap, secondsBetween(previous, end));
+        ticks.pop_back();
+        if (std::getenv("QUILLET_BENCH_TICKS")) {
+            std::string line = "TICKS";
+            for (const Clock::time_point& t : ticks) {
+                line += ' ';
+                line += tk::Format(secondsBetween(start, t) * 1000, "0.0");
+            }
+            say(line + "\n");
+        }
 
         std::string problem;
         for (const tk::DialogRequest& r : chooser->Shown())
@@ -470,7 +485,7 @@ int runChild(const std::vector<std::string>& args) {
         say("RUN seconds=" + num(secondsBetween(start, end)) +
             " toSave=" + num(secondsBetween(chooser->openAt, chooser->saveAt)) +
             " afterSave=" + num(secondsBetween(chooser->saveAt, end)) + " peak=" + num(static_cast<double>(peakKb)) +
-            " before=" + num(static_cast<double>(beforeKb)) + " gap=" + num(longestGap) +
+            " before=" + num(static_cast<double>(beforeKb)) + " gap=" + num(longestGap) + " gapStart=" + num(gapStart) +
             " ticks=" + num(static_cast<double>(ticks.size())) + " turns=" + num(static_cast<double>(turns)) + "\n");
         if (!problem.empty()) {
             say("ERROR " + problem + "\n");
@@ -544,47 +559,107 @@ int runPhases(const std::vector<std::string>& args) {
     bar()->Widget()->installEventFilter(&paints);
     int barPaints = 0;
 
-    std::map<std::string, double> best;
-    const auto timed = [&](const std::string& stage, const std::function<void()>& work) {
+    // Per stage: the best time over the passes, and on the first pass the peak and the
+    // final resident size above the idle window's.
+    struct Stage {
+        std::string name;
+        double seconds = 1e300;
+        double peakKb = -1, afterKb = -1;
+    };
+    std::vector<Stage> stages;
+    PeakMemory peak;
+    const std::int64_t idleKb = statusKb("VmRSS");
+    const auto timed = [&](const std::string& name, const std::function<void()>& work) {
+        auto stage = std::find_if(stages.begin(), stages.end(), [&](const Stage& s) { return s.name == name; });
+        if (stage == stages.end())
+            stage = stages.insert(stages.end(), Stage{name});
+        const bool first = stage->peakKb < 0;
+        if (first)
+            peak.start();
         const Clock::time_point start = Clock::now();
         work();
-        const double s = secondsBetween(start, Clock::now());
-        auto [it, fresh] = best.emplace(stage, s);
-        if (!fresh)
-            it->second = std::min(it->second, s);
+        stage->seconds = std::min(stage->seconds, secondsBetween(start, Clock::now()));
+        if (first) {
+            stage->peakKb = static_cast<double>(peak.stopKb() - idleKb);
+            stage->afterKb = static_cast<double>(statusKb("VmRSS") - idleKb);
+        }
     };
-    quillet::SccLines lines;
+    const auto readLines = [&] {
+        std::string reason;
+        const tk::Ref<tk::TextInputStream> in = tk::FolderItem::FromPath(input.string())->OpenAsTextFile(reason);
+        if (!in)
+            throw std::runtime_error("cannot open the input: " + reason);
+        quillet::SccLines lines = quillet::readSccLines([&](std::string& text) { in->AppendLine(text); },
+                                                        [&] { return in->Eof(); }, background, in->SizeHint());
+        in->Close();
+        return lines;
+    };
+
+    const std::unique_ptr<QStyle> plainStyle(QStyleFactory::create("Windows"));
+    double lineCount = 0, captionBytes = 0, timecodeBytes = 0, bodyBytes = 0;
     std::size_t sink = 0;
     for (int run = 0; run < runs; ++run) {
-        timed("1 file bytes only (ifstream)", [&] { sink += readFile(input).size(); });
-        timed("2 read lines (TextInputStream + readSccLines)", [&] {
-            std::string reason;
-            const tk::Ref<tk::TextInputStream> in = tk::FolderItem::FromPath(input.string())->OpenAsTextFile(reason);
-            lines = quillet::readSccLines([&](std::string& text) { in->AppendLine(text); }, [&] { return in->Eof(); },
-                                          background, in->SizeHint());
-            in->Close();
+        // The import's own order, as readAndDecode and doTranscTimecode run it.
+        quillet::SccLines lines;
+        tk::StringList timecodes, captions;
+        std::string body;
+        timed("read lines (TextInputStream, readSccLines)", [&] { lines = readLines(); });
+        lineCount = static_cast<double>(lines.Count());
+        timed("decodeCaptionLines, the window's hooks", [&] {
+            quillet::decodeCaptionLines(lines, timecodes, captions, windowHooks);
         });
+        timed("release the lines", [&] { lines.Release(); });
+        timed("cleanCaptions", [&] { quillet::cleanCaptions(captions, background); });
+        timed("assembleTranscript (timecode layout)", [&] {
+            body = quillet::assembleTranscript(captions, timecodes, layoutSettings);
+        });
+        captionBytes = timecodeBytes = 0;
+        for (const std::string& c : captions.Items())
+            captionBytes += static_cast<double>(c.size());
+        for (const std::string& t : timecodes.Items())
+            timecodeBytes += static_cast<double>(t.size());
+        bodyBytes = static_cast<double>(body.size());
+        timed("write (TextOutputStream)", [&] {
+            const tk::Ref<tk::TextOutputStream> out = tk::FolderItem::FromPath(output.string())->CreateTextFile();
+            out->WriteLine(quillet::transcriptTitle(input.filename().string()));
+            out->WriteLine("");
+            out->WriteLine(body);
+            out->Close();
+        });
+        timed("empty the lists (RemoveAll), free the body", [&] {
+            captions.RemoveAll();
+            timecodes.RemoveAll();
+            std::string().swap(body);
+        });
+
         // The decoding's parts alone, over the same lines.
-        timed("3a split lines (splitCaptionLine)", [&] {
+        lines = readLines();
+        timed("  part: the file's bytes alone (ifstream)", [&] { sink += readFile(input).size(); });
+        timed("  part: hasTimecode", [&] {
+            for (std::size_t i = 1; i < lines.Count(); ++i)
+                sink += quillet::hasTimecode(lines.Line(i));
+        });
+        timed("  part: splitCaptionLine", [&] {
             for (std::size_t i = 1; i < lines.Count(); ++i)
                 if (const auto f = quillet::splitCaptionLine(lines.Line(i)))
                     sink += f->codeField.size();
         });
-        timed("3b hasTimecode", [&] {
-            for (std::size_t i = 1; i < lines.Count(); ++i)
-                sink += quillet::hasTimecode(lines.Line(i));
-        });
-        timed("3c unbufferedTimecode", [&] {
+        timed("  part: unbufferedTimecode", [&] {
             for (std::size_t i = 1; i < lines.Count(); ++i)
                 if (const auto f = quillet::splitCaptionLine(lines.Line(i)))
                     sink += quillet::unbufferedTimecode(f->timecodeField, f->codeField).size();
         });
-        timed("3d decodeCodeField", [&] {
+        timed("  part: decodeCodeField", [&] {
             for (std::size_t i = 1; i < lines.Count(); ++i)
                 if (const auto f = quillet::splitCaptionLine(lines.Line(i)))
                     sink += quillet::decodeCodeField(f->codeField).size();
         });
-        timed("3f progress bar alone (window's showProgress)", [&] {
+        timed("  part: decodeCaptionLines, no-op hooks", [&] {
+            quillet::decodeCaptionLines(lines, timecodes, captions, bareHooks);
+        });
+        captions.RemoveAll();
+        timecodes.RemoveAll();
+        timed("  part: the progress hook alone", [&] {
             const auto last = static_cast<std::int64_t>(lines.Count()) - 1;
             bar()->SetValue(0);
             paints.count = 0;
@@ -592,33 +667,29 @@ int runPhases(const std::vector<std::string>& args) {
                 windowHooks.showProgress(quillet::progressValue(i, last));
             barPaints = paints.count;
         });
-        tk::StringList timecodes, captions;
-        timed("3e decodeCaptionLines, bare hooks", [&] { quillet::decodeCaptionLines(lines, timecodes, captions, bareHooks); });
-        timecodes.RemoveAll();
-        captions.RemoveAll();
-        timed("4 decodeCaptionLines, window hooks", [&] { quillet::decodeCaptionLines(lines, timecodes, captions, windowHooks); });
-        timed("5 cleanCaptions", [&] { quillet::cleanCaptions(captions, background); });
-        std::string body;
-        timed("6 assembleTranscript (timecode layout)", [&] { body = quillet::assembleTranscript(captions, timecodes, layoutSettings); });
-        timed("7 write (TextOutputStream)", [&] {
-            const tk::Ref<tk::TextOutputStream> out = tk::FolderItem::FromPath(output.string())->CreateTextFile();
-            out->WriteLine(quillet::transcriptTitle(input.filename().string()));
-            out->WriteLine("");
-            out->WriteLine(body);
-            out->Close();
-        });
-        timed("8 empty the lists (RemoveAll)", [&] {
-            captions.RemoveAll();
-            timecodes.RemoveAll();
-        });
+        // The same repaints with a style that draws the bar as a plain fill: how much of
+        // their cost is the default style's drawing.
+        if (plainStyle) {
+            QStyle* own = bar()->Widget()->style();
+            bar()->Widget()->setStyle(plainStyle.get());
+            timed("  part: the progress hook, bar in the Windows style", [&] {
+                const auto last = static_cast<std::int64_t>(lines.Count()) - 1;
+                bar()->SetValue(0);
+                for (std::int64_t i = 1; i <= last; ++i)
+                    windowHooks.showProgress(quillet::progressValue(i, last));
+            });
+            bar()->Widget()->setStyle(own);
+        }
     }
     (void)sink;
     std::error_code ec;
     fs::remove(output, ec);
-    const double lineCount = static_cast<double>(lines.Count());
-    say("PHASE stage=bar paints per pass|seconds=" + tk::Str(barPaints) + "|lines=" + tk::Str(lineCount) + "\n");
-    for (const auto& [stage, seconds] : best)
-        say("PHASE stage=" + stage + "|seconds=" + tk::Str(seconds) + "|lines=" + tk::Str(lineCount) + "\n");
+    const auto num = [](double v) { return tk::Str(v); };
+    say("INFO lines=" + num(lineCount) + " paints=" + num(barPaints) + " captionBytes=" + num(captionBytes) +
+        " timecodeBytes=" + num(timecodeBytes) + " bodyBytes=" + num(bodyBytes) + "\n");
+    for (const Stage& stage : stages)
+        say("PHASE stage=" + stage.name + "|seconds=" + num(stage.seconds) + "|peak=" + num(stage.peakKb) +
+            "|after=" + num(stage.afterKb) + "\n");
     window->Close();
     window.reset();
     flushEvents(20);
@@ -676,7 +747,12 @@ struct ChildReport {
     double idleKb = 0, bytes = 0, lines = 0;
     std::string memoryMethod;
     std::vector<Run> runs;
-    std::vector<std::pair<std::string, double>> phases;  // stage, seconds
+    struct Phase {
+        std::string stage;
+        double seconds, peakKb, afterKb;
+    };
+    std::vector<Phase> phases;
+    std::map<std::string, double> info;
 };
 
 std::map<std::string, std::string> fieldsOf(const std::string& line, char separator) {
@@ -724,7 +800,10 @@ ChildReport runChildProcess(const QStringList& args, const QProcessEnvironment& 
                                    tk::Val(f["turns"])});
         } else if (line.rfind("PHASE ", 0) == 0) {
             auto f = fieldsOf(line, '|');
-            report.phases.emplace_back(f["stage"], tk::Val(f["seconds"]));
+            report.phases.push_back({f["stage"], tk::Val(f["seconds"]), tk::Val(f["peak"]), tk::Val(f["after"])});
+        } else if (line.rfind("INFO ", 0) == 0) {
+            for (const auto& [key, value] : fieldsOf(line, ' '))
+                report.info[key] = tk::Val(value);
         } else if (line.rfind("ERROR ", 0) == 0 && report.error.empty()) {
             report.error = line.substr(6);
         }
@@ -905,7 +984,8 @@ int runParent(int argc, char** argv) {
                                                    QString::fromStdString(tk::Str(runs)),
                                                    QString::fromStdString(outDir.string())},
                                                   setup.env);
-            std::printf("\nStages one at a time on %s (%s, timecode layout, unbuffered; best of %d):\n",
+            std::printf("\nStages one at a time on %s (%s, timecode layout, unbuffered; best of %d; memory of the\n"
+                        "first pass above the idle window):\n",
                         big->filename().c_str(), setup.name.c_str(), runs);
             if (!r.error.empty()) {
                 ++failures;
@@ -913,12 +993,23 @@ int runParent(int argc, char** argv) {
                 continue;
             }
             const double bytes = static_cast<double>(fs::file_size(*big));
-            const double lines = static_cast<double>(inputFacts(*big).captionLines);
-            for (const auto& [stage, s] : r.phases)
-                std::printf("  %s %s ms %s MB/s %s ns/line\n", padded(stage, 48, false).c_str(),
-                            padded(tk::Format(s * 1000, "0.0"), 8).c_str(),
-                            padded(tk::Format(mb(bytes) / s, "0"), 7).c_str(),
-                            padded(tk::Format(s * 1e9 / lines, "0"), 6).c_str());
+            const double lines = std::max(1.0, r.info.count("lines") ? r.info.at("lines") : 0.0);
+            std::printf("  %s %s %s %s %s %s\n", padded("stage", 44, false).c_str(), padded("ms", 8).c_str(),
+                        padded("MB/s", 7).c_str(), padded("ns/line", 8).c_str(), padded("peak MB", 8).c_str(),
+                        padded("after MB", 9).c_str());
+            for (const ChildReport::Phase& p : r.phases)
+                std::printf("  %s %s %s %s %s %s\n", padded(p.stage, 44, false).c_str(),
+                            padded(tk::Format(p.seconds * 1000, "0.0"), 8).c_str(),
+                            padded(tk::Format(mb(bytes) / p.seconds, "0"), 7).c_str(),
+                            padded(tk::Format(p.seconds * 1e9 / lines, "0"), 8).c_str(),
+                            padded(tk::Format(mb(p.peakKb * 1024), "0.0"), 8).c_str(),
+                            padded(tk::Format(mb(p.afterKb * 1024), "0.0"), 9).c_str());
+            const auto info = [&](const char* key) { return r.info.count(key) ? r.info.at(key) : 0.0; };
+            std::printf("  %s lines; captions %s MB of text, timecodes %s MB, body %s MB; the progress bar\n"
+                        "  repainted %s times in one pass\n",
+                        tk::Str(info("lines")).c_str(), tk::Format(mb(info("captionBytes")), "0.0").c_str(),
+                        tk::Format(mb(info("timecodeBytes")), "0.0").c_str(),
+                        tk::Format(mb(info("bodyBytes")), "0.0").c_str(), tk::Str(info("paints")).c_str());
         }
     }
     std::error_code ec;
@@ -929,9 +1020,14 @@ int runParent(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == "--child")
-        return runChild(std::vector<std::string>(argv + 2, argv + argc));
-    if (argc > 1 && std::string_view(argv[1]) == "--phases-child")
-        return runPhases(std::vector<std::string>(argv + 2, argv + argc));
-    return runParent(argc, argv);
+    try {
+        if (argc > 1 && std::string_view(argv[1]) == "--child")
+            return runChild(std::vector<std::string>(argv + 2, argv + argc));
+        if (argc > 1 && std::string_view(argv[1]) == "--phases-child")
+            return runPhases(std::vector<std::string>(argv + 2, argv + argc));
+        return runParent(argc, argv);
+    } catch (const std::exception& e) {
+        say(std::string("ERROR ") + e.what() + "\n");
+        return 1;
+    }
 }

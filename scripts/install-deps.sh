@@ -4,7 +4,7 @@ set -euo pipefail
 # xvfb, xdotool and x11-utils let the start-up tests run the real program on a virtual
 # display and quit it from its menu; fonts-dejavu-core gives the offscreen screenshots text.
 packages=(build-essential cmake qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev python3
-          xvfb xdotool x11-utils fonts-dejavu-core)
+          xvfb xdotool x11-utils fonts-dejavu-core clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -542,25 +542,22 @@ public:
         char* const begin = out;
         std::size_t pos = 0;
         while (pos + 1 < size) {
-            std::size_t first = 1;
-            std::size_t second = 1;
-            if ((data[pos] | data[pos + 1]) >= 0x80) {
-                // Characters as the toolkit cuts them, which the reference splits with.
-                first = tk::Utf8CharacterLength(whole, pos);
-                if (pos + first >= size) break;
-                second = tk::Utf8CharacterLength(whole, pos + first);
-            }
-            if (first + second == 2 && data[pos] < 0x80 && data[pos + 1] < 0x80) {
+            if ((data[pos] | data[pos + 1]) < 0x80) {
                 const std::uint8_t entry = entries_[keyOf(text[pos], text[pos + 1])];
                 const Result& result = results_[entry];
                 std::memcpy(out, entry != 0 ? result.bytes : text + pos, 2);
                 out += entry != 0 ? result.length : 2;
-            } else {
-                // Not two ASCII characters: no row can match it.
-                std::memcpy(out, text + pos, first + second);
-                out += first + second;
+                pos += 2;
+                continue;
             }
-            pos += first + second;
+            // Characters as the toolkit cuts them, which the reference splits with. A
+            // unit that is not two ASCII characters matches no row.
+            const std::size_t first = tk::Utf8CharacterLength(whole, pos);
+            if (pos + first >= size) break;
+            const std::size_t unit = first + tk::Utf8CharacterLength(whole, pos + first);
+            std::memcpy(out, text + pos, unit);
+            out += unit;
+            pos += unit;
         }
         return static_cast<std::size_t>(out - begin);
     }
@@ -657,11 +654,18 @@ std::string decodeCodeField(std::string_view codeField) {
             continue;
         }
         // The usual case: a group of four digits that a space (or the end) follows.
+        const auto groupAt = [&](std::size_t at) {
+            const auto entry = [&](std::size_t i) { return kGroupDigits[i][static_cast<unsigned char>(field[at + i])]; };
+            return entry(0) | entry(1) | entry(2) | entry(3);
+        };
         std::uint32_t group = kNotHexGroup;
         if (pos + 4 <= size) {
-            const auto entry = [&](std::size_t i) { return kGroupDigits[i][static_cast<unsigned char>(field[pos + i])]; };
-            group = entry(0) | entry(1) | entry(2) | entry(3);
+            group = groupAt(pos);
             if (pos + 4 < size && kHexValue[static_cast<unsigned char>(field[pos + 4])] >= 0) group = kNotHexGroup;
+            // Files with many distinct groups spill the group moves out of the nearest
+            // cache; asking for the next group's move now hides most of that wait. (Any
+            // index is inside the table, whatever the bytes turn out to be.)
+            if (pos + 9 <= size) __builtin_prefetch(groupMoves + (groupAt(pos + 5) & (kUpperCaseGroup | 0xFFFFU)));
         }
         std::size_t end = pos + 4;
         if ((group & kNotHexGroup) != 0) {
@@ -690,6 +694,7 @@ std::string decodeCodeField(std::string_view codeField) {
             groupMoves = joined.groupMoves();
         }
         pos = end;
+        if (pos < size && field[pos] == ' ') ++pos;  // the space after a group, dropped at once
     }
     joined.finish(state, out);
 

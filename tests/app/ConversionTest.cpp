@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QTimer>
+#include <QWidget>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -166,6 +167,10 @@ TEST_F(Conversion, HandWorkedFileInEveryLayoutAndTimecodeMode) {
     // The request's end: status, bar, lists, name, and what the dialogs were asked.
     EXPECT_EQ(status()->Text(), kDone);
     EXPECT_TRUE(status()->Visible());
+    // The whole status text is shown, though it is wider than the label's design width.
+    const QWidget* label = status()->Widget();
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(QString(kDone)));
+    EXPECT_LE(label->geometry().right(), label->parentWidget()->width());
     EXPECT_EQ(bar()->Value(), 0);
     EXPECT_EQ(bar()->Maximum(), quillet::kProgressMaximum);
     EXPECT_EQ(window_->captionArray2.Count(), 0);

@@ -1,5 +1,8 @@
 // Text input and output streams: line ends, UTF-8 decoding, end-of-file, atomic writes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QString>
@@ -211,6 +214,99 @@ TEST_F(TextStreamTest, CreatingWhereNoFileCanBeRaisesAnError) {
     fs::create_directory(Dir() / "folder");
     EXPECT_THROW(tk::FolderItem(Dir() / "folder").CreateTextFile(), tk::IOException);
     EXPECT_TRUE(fs::is_directory(Dir() / "folder"));
+}
+
+TEST_F(TextStreamTest, ReadsThatFailOrMeetNoRegularFile) {
+    // A failing read is an error, never the end of the file.
+    tk::TextInputStream::FailReadsAfterForTesting(11);
+    auto stream = tk::TextInputStream::Open(WriteBytes("in.txt", "first line\nsecond line\n"));
+    tk::TextInputStream::FailReadsAfterForTesting(-1);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->ReadLine(), "first line");
+    try {
+        stream->ReadLine();
+        ADD_FAILURE() << "expected IOException";
+    } catch (const tk::IOException& e) {
+        EXPECT_STREQ(e.what(), "The file \"in.txt\" could not be read: Input/output error.");
+    }
+
+    // A FIFO is refused at once instead of waiting for a writer.
+    const fs::path fifo = Dir() / "pipe.scc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string reason;
+    EXPECT_EQ(tk::TextInputStream::Open(fifo, reason), nullptr);
+    EXPECT_EQ(reason, "it is not a regular file");
+    EXPECT_EQ(tk::TextInputStream::Open(Dir() / "none.txt", reason), nullptr);
+    EXPECT_EQ(reason, "No such file or directory");
+}
+
+TEST_F(TextStreamTest, LineEndsAtEveryBlockEdge) {
+    // Small blocks put every byte of these texts at some block's edge.
+    const std::string text = "\xEF\xBB\xBF" "ab\r\ncd\r\re\n\nf\xC3\xA9g\r";
+    const V expected{"ab", "cd", "", "e", "", "f\xC3\xA9g"};
+    for (std::size_t block : {1u, 2u, 3u, 4u, 5u, 7u}) {
+        tk::TextInputStream::SetBlockSizeForTesting(block);
+        EXPECT_EQ(Lines(text), expected) << block;
+    }
+    tk::TextInputStream::SetBlockSizeForTesting(0);
+}
+
+TEST_F(TextStreamTest, AWriteThatFailsMidwayLeavesTheOldFile) {
+    const fs::path target = WriteBytes("keep.txt", "old transcript\n");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    tk::TextOutputStream::FailWritesAfterForTesting(1000);
+    auto stream = tk::TextOutputStream::Create(target);
+    tk::TextOutputStream::FailWritesAfterForTesting(-1);
+    try {
+        stream->WriteLine(std::string(4000, 'x'));
+        ADD_FAILURE() << "expected IOException";
+    } catch (const tk::IOException& e) {
+        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+    }
+    stream.reset();
+    EXPECT_EQ(ReadBytes(target), "old transcript\n");
+    EXPECT_EQ(FileCount(), 1u);
+
+    // A replacement keeps the permissions of the file it replaces.
+    auto replacing = tk::TextOutputStream::Create(target);
+    replacing->WriteLine("new");
+    replacing->Close();
+    EXPECT_EQ(ReadBytes(target), "new\n");
+    EXPECT_EQ(fs::status(target).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(TextStreamTest, LinksAreFollowedAndDevicesWrittenInPlace) {
+    // A link stays a link; the file it points at gets the text.
+    const fs::path real = WriteBytes("real.txt", "old\n");
+    const fs::path link = Dir() / "link.txt";
+    fs::create_symlink("real.txt", link);
+    auto viaLink = tk::TextOutputStream::Create(link);
+    viaLink->WriteLine("through the link");
+    viaLink->Close();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadBytes(real), "through the link\n");
+
+    // A FIFO that nobody reads is refused at once, and stays a FIFO.
+    const fs::path fifo = Dir() / "pipe.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(tk::TextOutputStream::Create(fifo), tk::IOException);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // A device node of the test's own (as /dev/full: every write fails) is written in
+    // place, and its failure is reported; it is never turned into a plain file.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a device node needs root";
+    const fs::path full = Dir() / "full.txt";
+    ASSERT_EQ(::mknod(full.c_str(), S_IFCHR | 0666, ::makedev(1, 7)), 0);
+    auto device = tk::TextOutputStream::Create(full);
+    EXPECT_THROW(
+        {
+            device->WriteLine("text");
+            device->Close();
+        },
+        tk::IOException);
+    EXPECT_TRUE(fs::is_character_file(full));
 }
 
 }  // namespace

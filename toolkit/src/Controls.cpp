@@ -163,6 +163,8 @@ void RectControl::Refresh() {
 
 bool RectControl::RepaintNeeded() const { return true; }
 
+void RectControl::AdjustShownBounds(QRect&) const {}
+
 const PropertyValue* RectControl::LayoutProperty(std::string_view name) const {
     return detail::FindLayoutProperty(layout_, name);
 }
@@ -269,6 +271,7 @@ void RectControl::ApplyFont() {
     font.setItalic(italic_);
     font.setUnderline(underline_);
     w->setFont(font);
+    Place();  // the text's width may have changed with the font
 }
 
 void RectControl::Place() {
@@ -282,7 +285,9 @@ void RectControl::Place() {
         ox = c->Left();
         oy = c->Top();
     }
-    w->setGeometry(left_ - ox, top_ - oy, width_, height_);
+    QRect bounds(left_ - ox, top_ - oy, width_, height_);
+    AdjustShownBounds(bounds);
+    w->setGeometry(bounds);
     // A widget without a parent would become a window of its own when shown.
     if (w->parentWidget())
         w->setVisible(visible_);
@@ -456,6 +461,28 @@ std::string StaticText::Text() const {
 void StaticText::SetText(std::string_view text) {
     if (auto* l = static_cast<QLabel*>(Widget()))
         l->setText(detail::ToQt(text));
+    Place();
+}
+
+// A centred one-line label whose text is wider than the label grows evenly on both
+// sides, as far as its container allows, instead of cutting the text off at both ends:
+// the status line in the progress bar is narrower than "Done Writing SCC Transcripts"
+// in most fonts.
+void StaticText::AdjustShownBounds(QRect& bounds) const {
+    const auto* l = static_cast<const QLabel*>(Widget());
+    if (l == nullptr || textAlign_ != 1 || l->wordWrap())
+        return;
+    const int needed = l->fontMetrics().horizontalAdvance(l->text()) + 2 * l->margin() + 4;
+    if (needed <= bounds.width())
+        return;
+    const QWidget* parent = l->parentWidget();
+    const int room = parent != nullptr ? parent->width() : needed;
+    const int width = std::min(needed, std::max(room, bounds.width()));
+    int left = bounds.center().x() - width / 2;
+    if (parent != nullptr)
+        left = std::clamp(left, 0, std::max(0, room - width));
+    bounds.setLeft(left);
+    bounds.setWidth(width);
 }
 
 void StaticText::SetTextAlign(int align) {
@@ -465,6 +492,7 @@ void StaticText::SetTextAlign(int align) {
         return;
     const Qt::Alignment h = align == 1 ? Qt::AlignHCenter : align == 2 ? Qt::AlignRight : Qt::AlignLeft;
     l->setAlignment(h | Qt::AlignVCenter);
+    Place();
 }
 
 void StaticText::SetTextColor(Color color) {

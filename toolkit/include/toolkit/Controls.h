@@ -24,6 +24,7 @@
 
 class QAbstractButton;
 class QObject;
+class QRect;
 class QWidget;
 
 namespace tk {
@@ -92,6 +93,9 @@ protected:
     virtual bool HasEvent(std::string_view event) const;
     // False when a repaint would paint exactly what the screen shows already.
     virtual bool RepaintNeeded() const;
+    // Where the widget is shown, in its Qt parent's coordinates; by default the control's
+    // own bounds.
+    virtual void AdjustShownBounds(QRect& bounds) const;
     // Class-specific properties; return false for a name the class does not know.
     virtual bool ApplyOwnProperty(const PropertyEntry& entry);
     void ApplyFont();
@@ -183,6 +187,7 @@ public:
 
 protected:
     bool ApplyOwnProperty(const PropertyEntry& entry) override;
+    void AdjustShownBounds(QRect& bounds) const override;
 
 private:
     int textAlign_ = 0;

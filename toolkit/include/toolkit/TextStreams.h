@@ -45,9 +45,12 @@ public:
     // Closes the file. Afterwards Eof() is true and ReadLine returns the empty text.
     void Close() noexcept;
 
-    // Test seam: the reads of every stream opened afterwards fail with EIO once `bytes`
-    // bytes have been read; a negative value ends the failures.
+    // Test seams: the reads of every stream opened afterwards fail with EIO once `bytes`
+    // bytes have been read (a negative value ends the failures); streams opened
+    // afterwards read the file in blocks of `bytes` (0 brings back the usual size), so
+    // tests can put a line end at a block's edge.
     static void FailReadsAfterForTesting(std::int64_t bytes);
+    static void SetBlockSizeForTesting(std::size_t bytes);
 
 private:
     TextInputStream(int fd, std::filesystem::path path);
@@ -71,9 +74,14 @@ private:
 };
 
 // Writes a text file through a temporary file in the same folder. Close() commits:
-// the finished file replaces any existing one in a single rename, so a failure never
-// leaves a half-written file in its place. A stream destroyed without Close() discards
-// what it wrote and leaves an existing file untouched.
+// the finished file is flushed to disk and replaces any existing one in a single
+// rename, so a failure never leaves a half-written file in its place, and the replaced
+// file's permissions carry over. A stream destroyed without Close() discards what it
+// wrote and leaves an existing file untouched. A symbolic link is followed: the link
+// stays and the file it points at is replaced. A device or FIFO already at the place
+// is written directly (a rename would put a plain file in its stead); a FIFO nobody
+// reads is refused at once. Errors raise IOException naming the file and the system's
+// reason.
 class TextOutputStream : public Object {
 public:
     // Raises IOException naming the file when it cannot be created.
@@ -91,8 +99,11 @@ public:
 
     const std::filesystem::path& Path() const noexcept { return path_; }
 
-    // Test seam: makes the next commit of any stream fail as a full disk would.
+    // Test seams: the next commit of any stream fails as a full disk would; the writes of
+    // every stream created afterwards fail with ENOSPC once `bytes` bytes have been
+    // written (a negative value ends the failures).
     static void FailNextCommitForTesting();
+    static void FailWritesAfterForTesting(std::int64_t bytes);
 
 private:
     struct Impl;

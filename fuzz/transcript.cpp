@@ -1,0 +1,208 @@
+// The caption clean-up and the transcript layout on captions and timecodes made from the
+// input, with the layout boxes answering at random, caption by caption. Both are held to
+// literal renditions written here with the toolkit's character-wise string functions.
+//
+// The input: its last byte holds flags, the eight before it seed the layout answers, the
+// rest is text. Flags:
+//   bit 0  the text is an SCC file: each caption line's code field is decoded to its
+//          caption (so captions carry the bars and spaces the decoder makes); otherwise
+//          every line is "timecode TAB caption" as it stands (a line without a tab is a
+//          caption with an empty timecode)
+//   bit 1  the timecode list is short of some entries: the layout must raise
+//          OutOfBoundsException at the first caption without one
+//   bit 2  the layout callbacks are left empty (unchecked boxes, no background task)
+//   bit 3  the background tasks meddle with the lists while they are worked: nothing is
+//          compared then, but nothing may crash or read out of bounds
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "decoding/CaptionDecoder.h"
+#include "decoding/SccLines.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/StringList.h"
+#include "toolkit/Strings.h"
+#include "transcript/Transcript.h"
+
+namespace {
+
+// True when some character of the text lies outside the set of one-character texts.
+bool HoldsCharacterOutside(const std::string& text, const std::vector<std::string>& set) {
+    const tk::StringList characters = tk::Split(text, "");
+    for (const std::string& c : characters.Items()) {
+        bool inSet = false;
+        for (const std::string& s : set) inSet = inSet || c == s;
+        if (!inSet) return true;
+    }
+    return false;
+}
+
+void LiteralCleanUpPass(std::vector<std::string>& captions, const std::vector<std::string>& set) {
+    for (std::string& caption : captions) {
+        if (HoldsCharacterOutside(caption, set)) caption = tk::Replace(caption, "|", "");
+        if (caption == " ") caption.clear();
+    }
+}
+
+std::vector<std::string> LiteralCleanUp(std::vector<std::string> captions) {
+    LiteralCleanUpPass(captions, {"|"});
+    LiteralCleanUpPass(captions, {" ", "*"});
+    return captions;
+}
+
+struct Answers {
+    bool includeTimecode;
+    bool paragraphForm;
+};
+
+std::string LiteralBody(const std::vector<std::string>& captions, std::vector<std::string>& timecodes,
+                        const std::vector<Answers>& answers) {
+    const std::string lineEnd = tk::EndOfLine();
+    std::string body;
+    for (std::size_t i = 0; i < captions.size(); ++i) {
+        timecodes[i] = tk::Replace(timecodes[i], ",", ".");
+        if (answers[i].includeTimecode)
+            body += "[" + timecodes[i] + "]\t" + captions[i] + lineEnd + lineEnd;
+        else if (answers[i].paragraphForm)
+            body += " " + captions[i];
+        else
+            body += captions[i] + lineEnd;
+    }
+    return tk::ReplaceAll(body, "|", " ");
+}
+
+void Meddle(fuzz::Random& random, tk::StringList& list) {
+    switch (random.Next() % 8) {
+    case 0: list.RemoveAll(); break;
+    case 1: list.Append("| |*,|"); break;
+    case 2:
+        if (list.Count() > 0) list.Set(static_cast<std::int64_t>(random.Next() % static_cast<std::uint64_t>(list.Count())), " ");
+        break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider provider(data, size);
+    const auto flags = provider.ConsumeIntegral<std::uint8_t>();
+    fuzz::Random random(provider.ConsumeIntegral<std::uint64_t>());
+    const std::string text = provider.ConsumeRemainingBytesAsString();
+    const bool sccFile = flags & 1, shortTimecodes = flags & 2, emptyCallbacks = flags & 4, meddle = flags & 8;
+
+    // ---- Captions and timecodes from the text.
+    std::vector<std::string> captions, timecodes;
+    std::size_t start = 0;
+    bool header = sccFile;  // an SCC file's first line is its header
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line = std::string_view(text).substr(start, end - start);
+        start = end + 1;
+        if (sccFile) {
+            if (header || line.empty()) {
+                header = false;
+                continue;
+            }
+            const auto fields = quillet::splitCaptionLine(line);
+            timecodes.emplace_back(fields ? fields->timecodeField : line);
+            captions.push_back(quillet::decodeCodeField(fields ? fields->codeField : std::string_view()));
+        } else {
+            const std::size_t tab = line.find('\t');
+            timecodes.emplace_back(tab == std::string_view::npos ? std::string_view() : line.substr(0, tab));
+            captions.emplace_back(tab == std::string_view::npos ? line : line.substr(tab + 1));
+        }
+    }
+    if (shortTimecodes && !timecodes.empty()) timecodes.resize(random.Next() % timecodes.size());
+
+    // ---- The clean-up.
+    tk::StringList captionList(captions);
+    tk::StringList timecodeList(timecodes);
+    std::int64_t turns = 0;
+    quillet::cleanCaptions(captionList, [&] {
+        ++turns;
+        if (meddle) Meddle(random, captionList);
+    });
+    if (!meddle) {
+        fuzz::Check(turns == 2 * static_cast<std::int64_t>(captions.size()), "cleanCaptions took " +
+                                                                                  std::to_string(turns) +
+                                                                                  " background turns for " +
+                                                                                  std::to_string(captions.size()) +
+                                                                                  " captions in two passes");
+        const std::vector<std::string> expected = LiteralCleanUp(captions);
+        fuzz::Check(captionList.Count() == static_cast<std::int64_t>(expected.size()), "cleanCaptions changed the count");
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            fuzz::CheckEqual(captionList.Get(static_cast<std::int64_t>(i)), expected[i],
+                             "cleanCaptions on caption " + fuzz::Shown(captions[i]));
+    }
+
+    // ---- The layout, the boxes read afresh for every caption.
+    std::vector<Answers> answers;
+    std::int64_t includeReads = 0, paragraphReads = 0, layoutTurns = 0;
+    quillet::LayoutSettings settings;
+    if (!emptyCallbacks) {
+        settings.includeTimecode = [&] {
+            ++includeReads;
+            answers.push_back({random.Chance(2), false});
+            return answers.back().includeTimecode;
+        };
+        settings.paragraphForm = [&] {
+            ++paragraphReads;
+            fuzz::Check(!answers.empty() && !answers.back().includeTimecode,
+                        "\"Paragraph form\" was read although \"Include Timecode\" was checked");
+            answers.back().paragraphForm = random.Chance(2);
+            return answers.back().paragraphForm;
+        };
+        settings.backgroundTask = [&] {
+            ++layoutTurns;
+            if (meddle) {
+                Meddle(random, random.Chance(2) ? captionList : timecodeList);
+            }
+        };
+    }
+    const tk::StringList cleaned = captionList;
+    std::string body;
+    bool outOfBounds = false;
+    try {
+        body = quillet::assembleTranscript(captionList, timecodeList, settings);
+    } catch (const tk::OutOfBoundsException&) {
+        outOfBounds = true;
+    }
+    if (meddle) return 0;
+
+    fuzz::Check(captionList == cleaned, "assembleTranscript changed the captions");
+    const std::size_t count = cleaned.Items().size();
+    fuzz::Check(outOfBounds == (timecodes.size() < count),
+                outOfBounds ? "OutOfBoundsException with a timecode for every caption"
+                            : "no OutOfBoundsException with " + std::to_string(timecodes.size()) + " timecodes for " +
+                                  std::to_string(count) + " captions");
+    // The captions laid out before the exception, or all of them.
+    const std::size_t laidOut = outOfBounds ? timecodes.size() : count;
+    if (emptyCallbacks) answers.assign(laidOut, Answers{false, false});
+    else
+        fuzz::Check(static_cast<std::int64_t>(answers.size()) == includeReads && includeReads == static_cast<std::int64_t>(laidOut) &&
+                        layoutTurns == includeReads,
+                    "the boxes and the background task were not consulted once per caption");
+    if (!emptyCallbacks) {
+        std::int64_t unchecked = 0;
+        for (const Answers& a : answers) unchecked += a.includeTimecode ? 0 : 1;
+        fuzz::Check(paragraphReads == unchecked, "\"Paragraph form\" was not read for every caption without a timecode");
+    }
+
+    std::vector<std::string> expectedTimecodes = timecodes;
+    const std::vector<std::string> laidCaptions(cleaned.Items().begin(), cleaned.Items().begin() + static_cast<std::ptrdiff_t>(laidOut));
+    const std::string expectedBody = LiteralBody(laidCaptions, expectedTimecodes, answers);
+    for (std::size_t i = 0; i < timecodes.size(); ++i)
+        fuzz::CheckEqual(timecodeList.Get(static_cast<std::int64_t>(i)), expectedTimecodes[i],
+                         "timecode " + std::to_string(i) + " after the layout");
+    if (outOfBounds) return 0;
+    fuzz::Check(body.find('|') == std::string::npos, "a \"|\" is left in the body");
+    fuzz::CheckEqual(body, expectedBody, "the transcript body");
+    return 0;
+}
