@@ -23,7 +23,12 @@
 //
 // --phases adds a child per set-up that runs the import's stages one by one on the 20 MB
 // input with the window's own hooks (reading, decoding, clean-up, layout, writing), and
-// parts of the decoding without the window, to show where the time goes.
+// parts of the decoding without the window, to show where the time goes; the progress
+// bar's repaints are also timed with the bar in a plainer style, for comparison.
+//
+// QUILLET_BENCH_TICKS=1 makes a child print the times of its event-loop turns;
+// QUILLET_BENCH_SAMPLE_RSS=1 makes it sample the resident size instead of resetting the
+// kernel's mark.
 //
 // Figures are printed, never judged: the exit status is non-zero only when a run failed
 // or a transcript was not what the input calls for.
@@ -228,7 +233,8 @@ std::int64_t rssKbFromStatm() {
 // can be reset, else a thread's samples every millisecond.
 class PeakMemory {
 public:
-    PeakMemory() { canReset_ = reset(); }
+    // QUILLET_BENCH_SAMPLE_RSS=1 takes the sampling road even where the mark can be reset.
+    PeakMemory() { canReset_ = !std::getenv("QUILLET_BENCH_SAMPLE_RSS") && reset(); }
     bool usesKernelMark() const noexcept { return canReset_; }
 
     void start() {
@@ -406,10 +412,13 @@ int runChild(const std::vector<std::string>& args) {
     tk::ScopedDialogChooser scope(chooser);
     tk::Ref<quillet::Window1> window = quillet::implicit::Window1();
     window->Show();
-    if (QWidget* w = window->Widget()) {
-        const auto until = Clock::now() + std::chrono::seconds(5);
-        while ((!w->windowHandle() || !w->windowHandle()->isExposed()) && Clock::now() < until)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QWidget* shown = window->Widget();
+    const auto exposed = [shown] { return shown && shown->windowHandle() && shown->windowHandle()->isExposed(); };
+    for (const auto until = Clock::now() + std::chrono::seconds(5); !exposed() && Clock::now() < until;)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!exposed()) {
+        say("ERROR the window was not shown on " + QApplication::platformName().toStdString() + "\n");
+        return 1;
     }
     controlOf<tk::CheckBox>(window, "TimecodeBox")->SetValue(*layout == Layout::Timecode);
     controlOf<tk::CheckBox>(window, "LineBox")->SetValue(*layout != Layout::Paragraph);
@@ -421,7 +430,8 @@ int runChild(const std::vector<std::string>& args) {
     const std::int64_t idleKb = statusKb("VmRSS");
     say("IDLE rss=" + tk::Str(static_cast<double>(idleKb)) + " bytes=" + tk::Str(static_cast<double>(inputBytes)) +
         " lines=" + tk::Str(static_cast<double>(facts.captionLines)) +
-        " memory=" + (peak.usesKernelMark() ? "hwm" : "sampled") + "\n");
+        " memory=" + (peak.usesKernelMark() ? "hwm" : "sampled") +
+        " platform=" + QApplication::platformName().toStdString() + "\n");
 
     std::vector<Clock::time_point> ticks;
     ticks.reserve(1 << 16);
@@ -590,7 +600,7 @@ int runPhases(const std::vector<std::string>& args) {
         if (!in)
             throw std::runtime_error("cannot open the input: " + reason);
         quillet::SccLines lines = quillet::readSccLines([&](std::string& text) { in->AppendLine(text); },
-                                                        [&] { return in->Eof(); }, background, in->SizeHint());
+                                                        [&] { return in->Eof(); }, background);
         in->Close();
         return lines;
     };
@@ -672,7 +682,7 @@ int runPhases(const std::vector<std::string>& args) {
         if (plainStyle) {
             QStyle* own = bar()->Widget()->style();
             bar()->Widget()->setStyle(plainStyle.get());
-            timed("  part: the progress hook, bar in the Windows style", [&] {
+            timed("  part: progress hook, bar in Windows style", [&] {
                 const auto last = static_cast<std::int64_t>(lines.Count()) - 1;
                 bar()->SetValue(0);
                 for (std::int64_t i = 1; i <= last; ++i)
@@ -739,13 +749,13 @@ private:
 };
 
 struct Run {
-    double seconds = 0, toSave = 0, afterSave = 0, peakKb = 0, beforeKb = 0, gap = 0, ticks = 0, turns = 0;
+    double seconds = 0, toSave = 0, afterSave = 0, peakKb = 0, beforeKb = 0, gap = 0, gapStart = 0, ticks = 0, turns = 0;
 };
 
 struct ChildReport {
     std::string error;  // empty when every run went well
     double idleKb = 0, bytes = 0, lines = 0;
-    std::string memoryMethod;
+    std::string memoryMethod, platform;
     std::vector<Run> runs;
     struct Phase {
         std::string stage;
@@ -793,10 +803,11 @@ ChildReport runChildProcess(const QStringList& args, const QProcessEnvironment& 
             report.bytes = tk::Val(f["bytes"]);
             report.lines = tk::Val(f["lines"]);
             report.memoryMethod = f["memory"];
+            report.platform = f["platform"];
         } else if (line.rfind("RUN ", 0) == 0) {
             auto f = fieldsOf(line, ' ');
             report.runs.push_back({tk::Val(f["seconds"]), tk::Val(f["toSave"]), tk::Val(f["afterSave"]),
-                                   tk::Val(f["peak"]), tk::Val(f["before"]), tk::Val(f["gap"]), tk::Val(f["ticks"]),
+                                   tk::Val(f["peak"]), tk::Val(f["before"]), tk::Val(f["gap"]), tk::Val(f["gapStart"]), tk::Val(f["ticks"]),
                                    tk::Val(f["turns"])});
         } else if (line.rfind("PHASE ", 0) == 0) {
             auto f = fieldsOf(line, '|');
@@ -861,6 +872,10 @@ int runParent(int argc, char** argv) {
             return 2;
         }
     }
+    if (setupChoice != "both" && setupChoice != "offscreen" && setupChoice != "xcb") {
+        std::fprintf(stderr, "--setup takes offscreen, xcb or both\n");
+        return 2;
+    }
     QCoreApplication app(argc, argv);
 
     // Inputs and the settings each is run with.
@@ -909,15 +924,16 @@ int runParent(int argc, char** argv) {
     const fs::path outDir = fs::temp_directory_path() / ("quillet-convert-bench-" + tk::Str(::getpid()));
     fs::create_directories(outDir);
 
-    std::printf("Whole conversion through Window1.importSCC, best and median of %d runs, each set-up and input in a\n"
-                "fresh process. MB = 10^6 bytes. peak+ = highest resident size during the runs minus the idle\n"
-                "window's (%s). gap = longest time without an event-loop turn.\n"
-                "Targets: >= 250 MB/s headless, >= 150 MB/s shown; peak+ <= 2x input; gap <= 50 ms.\n\n",
-                runs, "measured before the first run");
+    std::printf("Whole conversion through Window1.importSCC, best and median of %d runs; each set-up, input and\n"
+                "settings in a fresh process. MB = 10^6 bytes. peak+ = highest resident size during the runs minus\n"
+                "the idle window's before the first run. gap = longest time without an event-loop turn, and when\n"
+                "it began (ms into the run). Targets: >= 250 MB/s headless, >= 150 MB/s shown; peak+ <= 2x the\n"
+                "input; gap <= 50 ms.\n\n",
+                runs);
     const std::vector<std::pair<std::string, std::size_t>> columns = {
-        {"set-up", 9},     {"input", 8},   {"settings", 20}, {"best MB/s", 10}, {"median", 7},
-        {"best ms", 8},    {"to save", 8}, {"write", 6},     {"idle MB", 8},    {"peak+ MB", 9},
-        {"x input", 8},    {"gap ms", 7},  {"turns", 6},     {"targets", 0}};
+        {"set-up", 9},     {"input", 8},   {"settings", 21}, {"best MB/s", 9}, {"median", 6},
+        {"best ms", 7},    {"to save", 7}, {"write", 6},     {"idle MB", 7},   {"peak+ MB", 8},
+        {"x input", 7},    {"gap ms", 6},  {"gap at", 6},    {"turns", 5},     {"targets", 0}};
     // "set-up", "input", "settings" and "targets" read from the left, the figures from the right.
     std::string header;
     for (const auto& [name, width] : columns) {
@@ -937,23 +953,31 @@ int runParent(int argc, char** argv) {
             const ChildReport r = runChildProcess(args, setup.env);
             const double bytes = r.bytes > 0 ? r.bytes : static_cast<double>(fs::file_size(config.input));
             std::string row = padded(setup.name, 9, false) + " " + padded(tk::Format(mb(bytes), "0.0") + " MB", 8, false) +
-                              " " + padded(config.layout + ", " + config.timing, 20, false) + " ";
-            if (!r.error.empty() || r.runs.empty()) {
+                              " " + padded(config.layout + ", " + config.timing, 21, false) + " ";
+            const std::string error = !r.error.empty() ? r.error
+                                      : r.runs.empty()   ? "no run reported"
+                                      : r.platform != setup.name
+                                          ? "the child ran on the \"" + r.platform + "\" platform"
+                                          : "";
+            if (!error.empty()) {
                 ++failures;
-                std::printf("%sFAILED: %s\n", row.c_str(), r.error.empty() ? "no run reported" : r.error.c_str());
+                std::printf("%sFAILED: %s\n", row.c_str(), error.c_str());
                 std::fflush(stdout);
                 continue;
             }
             std::vector<double> seconds;
             const Run* best = &r.runs.front();
-            double peakKb = 0, gap = 0;
+            const Run* gappiest = &r.runs.front();
+            double peakKb = 0;
             for (const Run& run : r.runs) {
                 seconds.push_back(run.seconds);
                 if (run.seconds < best->seconds)
                     best = &run;
+                if (run.gap > gappiest->gap)
+                    gappiest = &run;
                 peakKb = std::max(peakKb, run.peakKb);
-                gap = std::max(gap, run.gap);
             }
+            const double gap = gappiest->gap;
             const double bestMBps = mb(bytes) / best->seconds;
             const double medianMBps = mb(bytes) / median(seconds);
             const double aboveIdle = std::max(0.0, peakKb - r.idleKb) * 1024;
@@ -962,13 +986,16 @@ int runParent(int argc, char** argv) {
             if (bestMBps < setup.targetMBps) missed += " speed";
             if (multiple > kMaxMemoryMultiple) missed += " memory";
             if (gap * 1000 > kMaxGapMs) missed += " gap";
-            row += padded(tk::Format(bestMBps, "0.0"), 10) + " " + padded(tk::Format(medianMBps, "0.0"), 7) + " " +
-                   padded(tk::Format(best->seconds * 1000, "0.0"), 8) + " " +
-                   padded(tk::Format(best->toSave * 1000, "0.0"), 8) + " " +
-                   padded(tk::Format(best->afterSave * 1000, "0.0"), 6) + " " +
-                   padded(tk::Format(mb(r.idleKb * 1024), "0.0"), 8) + " " + padded(tk::Format(mb(aboveIdle), "0.0"), 9) +
-                   " " + padded(tk::Format(multiple, "0.00"), 8) + " " + padded(tk::Format(gap * 1000, "0.0"), 7) + " " +
-                   padded(tk::Str(best->turns), 6) + " " + (missed.empty() ? "met" : "missed:" + missed);
+            const std::vector<std::string> cells = {
+                tk::Format(bestMBps, "0.0"),           tk::Format(medianMBps, "0.0"),
+                tk::Format(best->seconds * 1000, "0"), tk::Format(best->toSave * 1000, "0"),
+                tk::Format(best->afterSave * 1000, "0"), tk::Format(mb(r.idleKb * 1024), "0.0"),
+                tk::Format(mb(aboveIdle), "0.0"),      tk::Format(multiple, "0.00"),
+                tk::Format(gap * 1000, "0.0"),         tk::Format(gappiest->gapStart * 1000, "0"),
+                tk::Str(best->turns)};
+            for (std::size_t c = 0; c < cells.size(); ++c)
+                row += padded(cells[c], columns[c + 3].second) + " ";
+            row += missed.empty() ? "met" : "missed:" + missed;
             if (r.memoryMethod != "hwm")
                 row += " (memory sampled)";
             std::printf("%s\n", row.c_str());
@@ -997,13 +1024,17 @@ int runParent(int argc, char** argv) {
             std::printf("  %s %s %s %s %s %s\n", padded("stage", 44, false).c_str(), padded("ms", 8).c_str(),
                         padded("MB/s", 7).c_str(), padded("ns/line", 8).c_str(), padded("peak MB", 8).c_str(),
                         padded("after MB", 9).c_str());
-            for (const ChildReport::Phase& p : r.phases)
+            for (const ChildReport::Phase& p : r.phases) {
+                // A stage too short to time gives no rate; the parts' memory says nothing.
+                const bool timedWell = p.seconds > 1e-5;
+                const bool part = p.stage.rfind("  ", 0) == 0;
                 std::printf("  %s %s %s %s %s %s\n", padded(p.stage, 44, false).c_str(),
                             padded(tk::Format(p.seconds * 1000, "0.0"), 8).c_str(),
-                            padded(tk::Format(mb(bytes) / p.seconds, "0"), 7).c_str(),
+                            padded(timedWell ? tk::Format(mb(bytes) / p.seconds, "0") : "-", 7).c_str(),
                             padded(tk::Format(p.seconds * 1e9 / lines, "0"), 8).c_str(),
-                            padded(tk::Format(mb(p.peakKb * 1024), "0.0"), 8).c_str(),
-                            padded(tk::Format(mb(p.afterKb * 1024), "0.0"), 9).c_str());
+                            padded(part ? "" : tk::Format(mb(p.peakKb * 1024), "0.0"), 8).c_str(),
+                            padded(part ? "" : tk::Format(mb(p.afterKb * 1024), "0.0"), 9).c_str());
+            }
             const auto info = [&](const char* key) { return r.info.count(key) ? r.info.at(key) : 0.0; };
             std::printf("  %s lines; captions %s MB of text, timecodes %s MB, body %s MB; the progress bar\n"
                         "  repainted %s times in one pass\n",

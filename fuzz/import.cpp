@@ -29,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& line : fileLines)
         if (!line.empty()) kept.push_back(line);
     std::size_t next = 0, reads = 0, turns = 0;
-    const quillet::SccLines lines = quillet::readSccLines(
+    quillet::SccLines lines = quillet::readSccLines(
         [&](std::string& text) {
             ++reads;
             if (next < fileLines.size()) text += fileLines[next++];
         },
-        [&] { return next >= fileLines.size(); }, [&] { ++turns; }, file.size());
+        [&] { return next >= fileLines.size(); }, [&] { ++turns; });
     fuzz::Check(reads == std::max<std::size_t>(fileLines.size(), 1) && turns == reads,
                 "readSccLines read " + std::to_string(reads) + " times with " + std::to_string(turns) +
                     " background turns for " + std::to_string(fileLines.size()) + " lines");
@@ -112,9 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                  ? quillet::unbufferedTimecodeLiteral(fields.timecodeField, fields.codeField)
                                                  : std::string(fields.timecodeField);
         fuzz::CheckEqual(timecodes.Get(i), expectedTimecode, "timecode of caption line " + std::to_string(i + 1));
-        // The decoder itself is checked against the reference by the decode target; on
-        // short fields the reference is cheap enough to hold this path to it as well.
-        const std::string expectedCaption = fields.codeField.size() <= 256
+        // The decoder itself is checked against the reference by the decode target; the
+        // reference's 568 passes are cheap enough here only for the first few lines.
+        const std::string expectedCaption = i < 4 && fields.codeField.size() <= 128
                                                 ? quillet::decodeCodeFieldReference(fields.codeField)
                                                 : quillet::decodeCodeField(fields.codeField);
         fuzz::CheckEqual(captions.Get(i), expectedCaption, "caption of caption line " + std::to_string(i + 1));

@@ -79,7 +79,7 @@ MemoryFile& File() {
     return file;
 }
 
-bool IsAscii(std::string_view bytes) {
+FUZZ_NO_COVERAGE bool IsAscii(std::string_view bytes) {
     for (char c : bytes)
         if (static_cast<unsigned char>(c) >= 0x80) return false;
     return true;
@@ -126,15 +126,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Set: a filler line in front, so that the block boundary falls `cut` bytes into the
     // input.
     std::string file;
+    std::vector<std::string> expected;
     if (control & 1) {
         const std::size_t cut = (control >> 1) % (size + 1);
-        file.assign(kStreamBuffer - cut, 'x');
-        file[file.size() - 1] = (control & 0x8000) ? '\r' : '\n';
+        const char lineEnd = (control & 0x8000) ? '\r' : '\n';
+        file.assign(kStreamBuffer - cut - 1, 'x');
+        // The filler is a line of its own (the reference need not read it byte by byte);
+        // a CR that ends it takes an LF that starts the input along.
+        expected.push_back(file);
+        file.push_back(lineEnd);
+        file.append(bytes);
+        const bool crlf = lineEnd == '\r' && !bytes.empty() && bytes[0] == '\n';
+        for (std::string& line : fuzz::ReferenceLines(bytes.substr(crlf ? 1 : 0), false))
+            expected.push_back(std::move(line));
+    } else {
+        file.assign(bytes);
+        expected = fuzz::ReferenceLines(file);
     }
-    file.append(bytes);
     File().Write(file);
-
-    const std::vector<std::string> expected = fuzz::ReferenceLines(file);
     const std::size_t blockSize = 1 + (control >> 4) % 19;
     const bool smallBlocks = (control & 2) != 0 && SetBlockSize<tk::TextInputStream>(blockSize);
 
@@ -167,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < lines.size(); ++i)
         fuzz::CheckEqual(lines[i], expected[i], "line " + std::to_string(i) + " of " + fuzz::Shown(bytes));
 
-    if (IsAscii(file)) {
+    if (IsAscii(bytes)) {
         // An ASCII file's lines joined with its own line ends give the file back.
         std::string joined;
         std::size_t at = 0;

@@ -2,7 +2,7 @@
 // input, with the layout boxes answering at random, caption by caption. Both are held to
 // literal renditions written here with the toolkit's character-wise string functions.
 //
-// The input: its last byte holds flags, the eight before it seed the layout answers, the
+// The input: its first byte holds flags, the eight after it seed the layout answers, the
 // rest is text. Flags:
 //   bit 0  the text is an SCC file: each caption line's code field is decoded to its
 //          caption (so captions carry the bars and spaces the decoder makes); otherwise
@@ -13,8 +13,6 @@
 //   bit 2  the layout callbacks are left empty (unchecked boxes, no background task)
 //   bit 3  the background tasks meddle with the lists while they are worked: nothing is
 //          compared then, but nothing may crash or read out of bounds
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -90,10 +88,12 @@ void Meddle(fuzz::Random& random, tk::StringList& list) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzedDataProvider provider(data, size);
-    const auto flags = provider.ConsumeIntegral<std::uint8_t>();
-    fuzz::Random random(provider.ConsumeIntegral<std::uint64_t>());
-    const std::string text = provider.ConsumeRemainingBytesAsString();
+    if (size < 9) return 0;
+    const std::uint8_t flags = data[0];
+    std::uint64_t seed = 0;
+    for (std::size_t i = 1; i < 9; ++i) seed = seed << 8 | data[i];
+    fuzz::Random random(seed);
+    const std::string text(reinterpret_cast<const char*>(data) + 9, size - 9);
     const bool sccFile = flags & 1, shortTimecodes = flags & 2, emptyCallbacks = flags & 4, meddle = flags & 8;
 
     // ---- Captions and timecodes from the text.

@@ -66,8 +66,13 @@ void holdStartupMessage(QtMsgType type, const QMessageLogContext& context, const
         std::fflush(stderr);
         std::_Exit(1);
     }
-    g_heldMessages.push_back({type, context.category ? context.category : "", context.file ? context.file : "",
-                              context.function ? context.function : "", context.line, text});
+    // Qt calls this from deep inside itself: nothing may escape it. A message that
+    // cannot be kept for lack of memory is dropped.
+    try {
+        g_heldMessages.push_back({type, context.category ? context.category : "", context.file ? context.file : "",
+                                  context.function ? context.function : "", context.line, text});
+    } catch (...) {
+    }
 }
 
 void releaseStartupMessages() {

@@ -347,7 +347,7 @@ void Window1::importSCC() {
 
 void Window1::readAndDecode(tk::TextInputStream& in) {
     SccLines sccLines = readSccLines([&](std::string& text) { in.AppendLine(text); }, [&] { return in.Eof(); },
-                                     [this] { backgroundTask(); }, in.SizeHint());
+                                     [this] { backgroundTask(); });
     const CaptionLineHooks hooks{
         [this](std::int32_t value) {
             progressBar(*this).SetValue(value);

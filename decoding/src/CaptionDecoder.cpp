@@ -24,8 +24,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -371,7 +375,7 @@ public:
     // The remembered group moves, indexed as told above. The hot loop keeps this
     // pointer in a register (writes through char pointers would otherwise force a reload
     // per group); it stays valid until the next call of stepGroup.
-    const GroupMove* groupMoves() const { return groupMoves_.data(); }
+    const GroupMove* groupMoves() const { return groupMoves_.get(); }
 
     std::uint32_t stepGroup(std::uint32_t index, const GroupRows& groups, char*& out) {
         const GroupMove& known = groupMoves_[index];
@@ -427,7 +431,7 @@ private:
         flushes_.clear();
         flushKnown_.clear();
         outputs_.assign(kPad, '\0');
-        groupMoves_.assign(2 * kUpperCaseGroup, GroupMove{});
+        groupMoves_ = zeroedGroupMoves();
         ++generation_;
         intern(rows_.start());
     }
@@ -500,7 +504,20 @@ private:
     std::vector<Piece> flushes_;
     std::vector<bool> flushKnown_;
     std::string outputs_;
-    std::vector<GroupMove> groupMoves_;
+    // The group moves start as zeroed pages straight from the system, so that only the
+    // parts a file's groups reach take up memory (one written in lower case never
+    // touches the upper-case half).
+    struct FreeMemory {
+        void operator()(GroupMove* moves) const { std::free(moves); }
+    };
+    using GroupMoves = std::unique_ptr<GroupMove[], FreeMemory>;
+    static GroupMoves zeroedGroupMoves() {
+        static_assert(std::is_trivial_v<GroupMove>, "an all-zero GroupMove is an unknown move");
+        GroupMoves moves(static_cast<GroupMove*>(std::calloc(2 * kUpperCaseGroup, sizeof(GroupMove))));
+        if (!moves) throw std::bad_alloc();
+        return moves;
+    }
+    GroupMoves groupMoves_;
     std::uint64_t generation_ = 0;  // advances whenever the state numbers start over
 };
 
@@ -533,19 +550,19 @@ public:
         }
     }
 
-    // Cuts `size` bytes at `text` into units of two characters (an odd last character is
-    // dropped), converts them and writes them to `out`; returns the bytes written, never
-    // more than `size`.
-    std::size_t convertUnits(const char* text, std::size_t size, char* out) const {
+    // Cuts the `size` bytes at `text` into units of two characters (an odd last character
+    // is dropped) and converts them where they are, front to back: a unit never grows,
+    // so what is written never overtakes what is still to be read. Returns the new size.
+    std::size_t convertUnits(char* text, std::size_t size) const {
         const auto* data = reinterpret_cast<const unsigned char*>(text);
         const std::string_view whole(text, size);
-        char* const begin = out;
+        char* out = text;
         std::size_t pos = 0;
         while (pos + 1 < size) {
             if ((data[pos] | data[pos + 1]) < 0x80) {
                 const std::uint8_t entry = entries_[keyOf(text[pos], text[pos + 1])];
                 const Result& result = results_[entry];
-                std::memcpy(out, entry != 0 ? result.bytes : text + pos, 2);
+                std::memmove(out, entry != 0 ? result.bytes : text + pos, 2);
                 out += entry != 0 ? result.length : 2;
                 pos += 2;
                 continue;
@@ -555,11 +572,11 @@ public:
             const std::size_t first = tk::Utf8CharacterLength(whole, pos);
             if (pos + first >= size) break;
             const std::size_t unit = first + tk::Utf8CharacterLength(whole, pos + first);
-            std::memcpy(out, text + pos, unit);
+            std::memmove(out, text + pos, unit);
             out += unit;
             pos += unit;
         }
-        return static_cast<std::size_t>(out - begin);
+        return static_cast<std::size_t>(out - text);
     }
 
 private:
@@ -609,11 +626,36 @@ const Decoder& decoder() {
     return instance;
 }
 
+// Working memory that grows without being cleared first. One that a huge field made
+// large is given back after that field instead of staying with the thread.
+class ScratchBuffer {
+public:
+    static constexpr std::size_t kKeptSize = std::size_t{1} << 20;
+
+    char* atLeast(std::size_t size) {
+        if (size_ < size) {
+            data_ = std::make_unique_for_overwrite<char[]>(size);
+            size_ = size;
+        }
+        return data_.get();
+    }
+
+    void shrinkIfHuge() {
+        if (size_ > kKeptSize) {
+            data_.reset();
+            size_ = 0;
+        }
+    }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+};
+
 struct Scratch {
     JoinedRowsCache joined{decoder().joined};
-    std::vector<char> grouped;
-    std::vector<char> rewritten;
-    std::vector<char> caption;
+    ScratchBuffer grouped;    // a hex run rewritten by the group rows
+    ScratchBuffer rewritten;  // the field after all substitution rows, then the caption
 };
 
 Scratch& scratch() {
@@ -627,11 +669,6 @@ std::string decodeCodeField(std::string_view codeField) {
     const Decoder& d = decoder();
     if (!d.fastPathUsable) return decodeCodeFieldReference(codeField);
     Scratch& s = scratch();
-    const std::size_t room = codeField.size() + JoinedRowsCache::kSlack;
-    if (s.grouped.size() < room) {
-        s.grouped.resize(room);
-        s.rewritten.resize(room);
-    }
 
     // Group rows, space removal and joined-field rows in one sweep: each run of hex
     // digits is rewritten on its own and fed to the joined-field passes; a space is
@@ -639,7 +676,7 @@ std::string decodeCodeField(std::string_view codeField) {
     const char* const field = codeField.data();
     const std::size_t size = codeField.size();
     JoinedRowsCache& joined = s.joined;
-    char* const rewritten = s.rewritten.data();
+    char* const rewritten = s.rewritten.atLeast(codeField.size() + JoinedRowsCache::kSlack);
     char* out = rewritten;
     const JoinedRowsCache::GroupMove* groupMoves = joined.groupMoves();
     std::uint32_t state = 0;
@@ -688,7 +725,7 @@ std::string decodeCodeField(std::string_view codeField) {
             }
         }
         if (!wholeGroup) {
-            char* const run = s.grouped.data();
+            char* const run = s.grouped.atLeast(end - pos);
             const std::size_t runSize = d.groups.rewriteRun(field + pos, end - pos, run);
             for (std::size_t i = 0; i < runSize; ++i) state = joined.step(state, run[i], out);
             groupMoves = joined.groupMoves();
@@ -698,14 +735,14 @@ std::string decodeCodeField(std::string_view codeField) {
     }
     joined.finish(state, out);
 
-    const char* units = rewritten;
     auto unitsSize = static_cast<std::size_t>(out - rewritten);
     if (unitsSize == 0) {
-        units = "2020";
+        std::memcpy(rewritten, "2020", 4);  // kSlack leaves room for it
         unitsSize = 4;
     }
-    std::string caption(unitsSize + JoinedRowsCache::kSlack, '\0');
-    caption.resize(d.pairs.convertUnits(units, unitsSize, caption.data()));
+    std::string caption(rewritten, d.pairs.convertUnits(rewritten, unitsSize));
+    s.grouped.shrinkIfHuge();
+    s.rewritten.shrinkIfHuge();
     return caption;
 }
 

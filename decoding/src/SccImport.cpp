@@ -1,5 +1,7 @@
 #include "decoding/SccImport.h"
 
+#include <algorithm>
+
 #include "decoding/CaptionDecoder.h"
 #include "decoding/SccLines.h"
 #include "decoding/Timecode.h"
@@ -26,10 +28,40 @@ std::int32_t progressValue(std::int64_t line, std::int64_t lastLine) noexcept {
     return static_cast<std::int32_t>(value);
 }
 
+namespace {
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+}  // namespace
+
+void SccLines::Keep(std::string_view line) {
+    if (blocks_.empty() || blocks_.back().text.capacity() - blocks_.back().text.size() < line.size()) {
+        Block block;
+        block.text.reserve(std::max(kBlockSize, line.size()));
+        blocks_.push_back(std::move(block));
+    }
+    Block& block = blocks_.back();
+    lines_.push_back(Span{blocks_.size() - 1, block.text.size(), line.size()});
+    block.text.append(line);
+    block.lastLine = lines_.size() - 1;
+}
+
+void SccLines::ReleaseBefore(std::size_t index) noexcept {
+    while (released_ < blocks_.size() && blocks_[released_].lastLine < index &&
+           !blocks_[released_].text.empty()) {
+        std::string().swap(blocks_[released_].text);
+        ++released_;
+    }
+}
+
+void SccLines::Release() noexcept {
+    std::vector<Block>().swap(blocks_);
+    std::vector<Span>().swap(lines_);
+    std::string().swap(scratch_);
+    released_ = 0;
+}
+
 SccLines readSccLines(const std::function<void(std::string&)>& appendLine, const std::function<bool()>& atEnd,
-                      const std::function<void()>& backgroundTask, std::size_t sizeHint) {
+                      const std::function<void()>& backgroundTask) {
     SccLines lines;
-    lines.Reserve(sizeHint);
     do {
         lines.Read(appendLine);
         backgroundTask();
@@ -37,7 +69,7 @@ SccLines readSccLines(const std::function<void(std::string&)>& appendLine, const
     return lines;
 }
 
-CaptionLinesEnd decodeCaptionLines(const SccLines& sccLines, tk::StringList& timeCodeArray,
+CaptionLinesEnd decodeCaptionLines(SccLines& sccLines, tk::StringList& timeCodeArray,
                                    tk::StringList& captionArray2, const CaptionLineHooks& hooks) {
     const auto lastLine = static_cast<std::int64_t>(sccLines.Count()) - 1;
     if (lastLine > 0) {
@@ -58,6 +90,7 @@ CaptionLinesEnd decodeCaptionLines(const SccLines& sccLines, tk::StringList& tim
         else
             timeCodeArray.Append(std::string(fields.timecodeField));
         captionArray2.Append(decodeCodeField(fields.codeField));
+        sccLines.ReleaseBefore(static_cast<std::size_t>(i));
         hooks.backgroundTask();
     }
     return CaptionLinesEnd::AllDone;

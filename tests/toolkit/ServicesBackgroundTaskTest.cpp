@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
+#include <thread>
 
 #include "toolkit/BackgroundTask.h"
 
@@ -26,6 +27,17 @@ TEST(BackgroundTaskTest, AMillionCallsCostLittle) {
     const auto start = Clock::now();
     for (int i = 0; i < 1'000'000; ++i) tk::RuntimeBackgroundTask();
     EXPECT_LT(Clock::now() - start, milliseconds(1000));
+}
+
+// From another thread the hook does nothing at all: no turn, and (as the thread
+// sanitizer would tell) no touch of the GUI thread's state.
+TEST(BackgroundTaskTest, OtherThreadsGetNoTurn) {
+    const std::uint64_t before = tk::BackgroundTaskTurns();
+    std::thread other([] {
+        for (int i = 0; i < 1000; ++i) tk::RuntimeBackgroundTask();
+    });
+    other.join();
+    EXPECT_EQ(tk::BackgroundTaskTurns(), before);
 }
 
 TEST(BackgroundTaskTest, TurnsComeNeitherTooOftenNorTooLate) {

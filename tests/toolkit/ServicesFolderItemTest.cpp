@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "toolkit/Exceptions.h"
 #include "toolkit/FolderItem.h"
 #include "toolkit/Picture.h"
 
@@ -38,6 +39,14 @@ TEST(FolderItemTest, NamesParentsAndChildren) {
 
     for (const char* bad : {"", ".", "..", "a/b", "/etc"}) EXPECT_EQ(item->Child(bad), nullptr) << bad;
     EXPECT_EQ(item->Child(std::string_view("a\0b", 3)), nullptr);
+
+    // A NUL would cut the path short at the system: such a path names no file at all.
+    EXPECT_EQ(tk::FolderItem::FromPath(std::string_view("/tmp\0/etc/passwd", 16)), nullptr);
+    const tk::FolderItem withNul(std::string("/etc/passwd\0.scc", 16));
+    EXPECT_FALSE(withNul.Exists());
+    EXPECT_EQ(withNul.OpenAsTextFile(), nullptr);
+    EXPECT_EQ(withNul.OpenAsPicture(), nullptr);
+    EXPECT_THROW(withNul.CreateTextFile(), tk::IOException);
 }
 
 TEST(FolderItemTest, TheApplicationsOwnFile) {

@@ -60,9 +60,18 @@ TEST(RegExTest, CleanUpClassesAndMatchDetails) {
     EXPECT_THROW(match->SubExpressionString(4), tk::OutOfBoundsException);
     EXPECT_THROW(match->SubExpressionStartB(-1), tk::OutOfBoundsException);
 
-    // Invalid UTF-8 in the text is searched, not a crash.
-    re.SetSearchPattern("b");
-    EXPECT_TRUE(Finds(re, "a\xFF" "b"));
+    // Invalid UTF-8 in the text is searched, and positions and texts stay those of the
+    // bytes searched: a stray byte is one character, a four-byte one two UTF-16 units.
+    re.SetSearchPattern("b(.)");
+    match = re.Search("a\xFF\xF0\x9F\x98\x80\xE2\x82" "bc");
+    ASSERT_NE(match, nullptr);
+    EXPECT_EQ(match->SubExpressionStartB(0), 8);
+    EXPECT_EQ(match->MatchedText(), "bc");
+    re.SetSearchPattern(".(b)");
+    match = re.Search("\xFF" "b");
+    ASSERT_NE(match, nullptr);
+    EXPECT_EQ(match->MatchedText(), "\xFF" "b");
+    EXPECT_EQ(match->SubExpressionStartB(1), 1);
 }
 
 TEST(RegExTest, AnInvalidPatternRaisesAndKeepsThePreviousOne) {

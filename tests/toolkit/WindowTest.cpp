@@ -204,7 +204,22 @@ TEST_F(WindowTest, ImplicitInstanceLivesUntilClosed) {
     second->Show();
     second->Widget()->close();
     EXPECT_EQ(tk::_GetImplicitWindow("TestWindow.TestWindow"), nullptr);
+    EXPECT_FALSE(second->IsOpen());
+
+    // Shown again from code, a closed window is open and listed again, and the toolkit
+    // does not let go of it.
+    second->Show();
+    EXPECT_TRUE(second->IsOpen());
+    EXPECT_EQ(tk::RuntimeOpenWindows(), std::vector<tk::Ref<tk::Window>>{second});
+    QPointer<QWidget> shownAgain = second->Widget();
+    tk::Window* const raw = second.get();
     second.reset();
+    SettleEvents();
+    EXPECT_EQ(Count().exits, 1);
+    EXPECT_FALSE(shownAgain.isNull());
+    ASSERT_EQ(tk::RuntimeOpenWindows().size(), 1u);
+    EXPECT_EQ(tk::RuntimeOpenWindows()[0].get(), raw);
+    raw->Close();
     SettleEvents();
     EXPECT_EQ(Count().exits, 2);
 }

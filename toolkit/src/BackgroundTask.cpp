@@ -39,15 +39,27 @@ State& TheState() {
     return state;
 }
 
+// The state below belongs to the GUI thread; a call from any other thread must not
+// touch it. Asking Qt costs more than the rest of a call, so a thread remembers once it
+// has been found to be the GUI thread.
+bool OnGuiThread() {
+    thread_local bool gui = false;
+    if (!gui) {
+        QCoreApplication* app = QCoreApplication::instance();
+        gui = app != nullptr && app->thread() == QThread::currentThread();
+    }
+    return gui;
+}
+
 }  // namespace
 
 void RuntimeBackgroundTask() {
+    if (!OnGuiThread()) return;
     State& s = TheState();
     if (s.inTurn) return;  // called from an event handler during our own turn
     const std::int64_t now = NowNs();
     if (now - s.lastTurnNs < kMinTurnIntervalNs) return;
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr || app->thread() != QThread::currentThread()) return;
+    if (QCoreApplication::instance() == nullptr) return;
 
     s.inTurn = true;
     ++s.turns;

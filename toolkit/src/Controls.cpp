@@ -66,8 +66,27 @@ public:
     }
 
 protected:
+    // A plain frame and fill in the palette's colours. The styles' own bars are drawn
+    // with gradients and antialiased curves that cost a third of a millisecond a time;
+    // this one costs a few microseconds, so redrawing it at once whenever it moves by a
+    // pixel stays cheap even for a file of a million lines.
     void paintEvent(QPaintEvent* event) override {
-        QProgressBar::paintEvent(event);
+        if (maximum() <= minimum()) {
+            QProgressBar::paintEvent(event);  // the busy bar keeps the style's animation
+        } else {
+            QPainter painter(this);
+            const QRect frame = rect().adjusted(0, 0, -1, -1);
+            painter.setPen(palette().color(QPalette::Mid));
+            painter.setBrush(palette().color(QPalette::Base));
+            painter.drawRect(frame);
+            const QRect inside = rect().adjusted(2, 2, -2, -2);
+            const auto span = static_cast<std::int64_t>(maximum()) - minimum();
+            const auto done = static_cast<std::int64_t>(std::clamp(value(), minimum(), maximum())) - minimum();
+            const int filled = static_cast<int>(inside.width() * done / span);
+            if (filled > 0)
+                painter.fillRect(QRect(inside.left(), inside.top(), filled, inside.height()),
+                                 palette().color(QPalette::Highlight));
+        }
         painted_ = true;
         paintedValue_ = value();
         paintedMaximum_ = maximum();
@@ -554,9 +573,10 @@ void ProgressBar::SetValue(std::int32_t value) {
         bar->setValue(shown);
 }
 
+// As the bar paints itself: the fill inside a two-pixel border.
 std::int64_t ProgressBar::FilledPixels(std::int32_t value) const {
     const QWidget* bar = Widget();
-    const std::int64_t width = bar != nullptr ? bar->width() : 0;
+    const std::int64_t width = bar != nullptr ? std::max(0, bar->width() - 4) : 0;
     return maximum_ > 0 ? std::int64_t{value} * width / maximum_ : 0;
 }
 

@@ -21,7 +21,14 @@ FolderItem::FolderItem(const fs::path& path) {
     path_ = std::move(absolute);
 }
 
+namespace {
+// The system cuts a path at its first NUL, so such a path would name another file than
+// the one given; it names none.
+bool HoldsNul(const fs::path& path) { return path.native().find('\0') != std::string::npos; }
+}  // namespace
+
 Ref<FolderItem> FolderItem::FromPath(std::string_view utf8Path) {
+    if (utf8Path.find('\0') != std::string_view::npos) return nullptr;
     return std::make_shared<FolderItem>(fs::path(std::string(utf8Path)));
 }
 
@@ -33,11 +40,13 @@ std::string FolderItem::Name() const {
 std::string FolderItem::NativePath() const { return path_.string(); }
 
 bool FolderItem::Exists() const {
+    if (HoldsNul(path_)) return false;
     std::error_code error;
     return fs::exists(path_, error);
 }
 
 bool FolderItem::IsFolder() const {
+    if (HoldsNul(path_)) return false;
     std::error_code error;
     return fs::is_directory(path_, error);
 }

@@ -7,6 +7,7 @@
 namespace tk {
 
 Ref<Picture> Picture::Open(const std::filesystem::path& path) {
+    if (path.native().find('\0') != std::string::npos) return nullptr;  // no file has such a name
     QImageReader reader(detail::PathToQt(path));
     // Orientation tags are honoured so a photo shows the way it was taken.
     reader.setAutoTransform(true);

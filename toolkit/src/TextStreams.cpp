@@ -235,12 +235,6 @@ void TextInputStream::AppendLine(std::string& text) {
     MakeValidUtf8(text, start);
 }
 
-std::uint64_t TextInputStream::SizeHint() const {
-    struct stat info {};
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0 || info.st_size < 0) return 0;
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
 const char* TextInputStream::FindLineEnd(const char* from, const char* stop) {
     // The next LF is remembered per block: in a file whose lines end with a lone CR
     // there is none, and looking for it again on every line would scan the whole

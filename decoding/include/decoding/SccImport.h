@@ -25,39 +25,54 @@ bool hasTimecode(std::string_view line) noexcept;
 // line's place scaled to kProgressMaximum, truncated. The last line gives the maximum.
 std::int32_t progressValue(std::int64_t line, std::int64_t lastLine) noexcept;
 
-// The non-empty lines of a file, in order, kept end to end in one text: a file of
-// hundreds of thousands of short lines then costs one allocation instead of one a line.
+// The non-empty lines of a file, in order, kept end to end in blocks of about a
+// megabyte: a file of hundreds of thousands of short lines costs a few allocations
+// instead of one a line, and the blocks of lines already worked can be let go while
+// the rest is still being decoded.
 class SccLines {
 public:
-    std::size_t Count() const noexcept { return ends_.size(); }
+    std::size_t Count() const noexcept { return lines_.size(); }
     std::string_view Line(std::size_t index) const noexcept {
-        const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
-        return std::string_view(text_).substr(begin, ends_[index] - begin);
+        const Span& span = lines_[index];
+        return std::string_view(blocks_[span.block].text).substr(span.offset, span.length);
     }
-    void Reserve(std::size_t bytes) { text_.reserve(bytes); }
     // Appends the next line of the file through `appendLine`, which adds the line's text
     // to the string it is given; an empty line is not kept.
     template <class AppendLine>
     void Read(AppendLine&& appendLine) {
-        appendLine(text_);
-        if (text_.size() != (ends_.empty() ? 0 : ends_.back()))
-            ends_.push_back(text_.size());
+        scratch_.clear();
+        appendLine(scratch_);
+        if (!scratch_.empty())
+            Keep(scratch_);
     }
-    void Release() noexcept {
-        std::string().swap(text_);
-        std::vector<std::size_t>().swap(ends_);
-    }
+    // Lets go of the text of every line before `index`; those lines must not be read
+    // again.
+    void ReleaseBefore(std::size_t index) noexcept;
+    void Release() noexcept;
 
 private:
-    std::string text_;
-    std::vector<std::size_t> ends_;
+    struct Block {
+        std::string text;            // lines end to end, reserved to the block's size
+        std::size_t lastLine = 0;    // index of the last line in the block
+    };
+    struct Span {
+        std::size_t block;
+        std::size_t offset;
+        std::size_t length;
+    };
+    void Keep(std::string_view line);
+
+    std::vector<Block> blocks_;
+    std::vector<Span> lines_;
+    std::size_t released_ = 0;  // blocks before this one are let go
+    std::string scratch_;
 };
 
 // The file's lines in order without the empty ones: `appendLine` adds the next line to
 // the text it is given and is called until `atEnd` says no line is left (always at least
-// once), and `backgroundTask` after every read. `sizeHint` is the file's size, if known.
+// once), and `backgroundTask` after every read.
 SccLines readSccLines(const std::function<void(std::string&)>& appendLine, const std::function<bool()>& atEnd,
-                      const std::function<void()>& backgroundTask, std::size_t sizeHint = 0);
+                      const std::function<void()>& backgroundTask);
 
 // What the work on the caption lines reads and shows.
 struct CaptionLineHooks {
@@ -76,8 +91,9 @@ enum class CaptionLinesEnd {
 // one ends the work, leaving the entries of the lines before it), then its timecode
 // (as the file gives it, or unbuffered) is appended to `timeCodeArray` and the caption
 // decoded from its code field to `captionArray2`. A line without a tab is taken as a
-// timecode with an empty code field, so the two lists always stay paired.
-CaptionLinesEnd decodeCaptionLines(const SccLines& sccLines, tk::StringList& timeCodeArray,
+// timecode with an empty code field, so the two lists always stay paired. The text of
+// lines already worked is let go as the work goes on.
+CaptionLinesEnd decodeCaptionLines(SccLines& sccLines, tk::StringList& timeCodeArray,
                                    tk::StringList& captionArray2, const CaptionLineHooks& hooks);
 
 }  // namespace quillet

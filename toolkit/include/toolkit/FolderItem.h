@@ -17,6 +17,8 @@ class FolderItem : public Object {
 public:
     // The path is made absolute (against the current folder) and lexically normal.
     explicit FolderItem(const std::filesystem::path& path);
+    // Nil for a path holding a NUL character, which no file can have. (An item made
+    // from such a path directly exists nowhere and opens nothing.)
     static Ref<FolderItem> FromPath(std::string_view utf8Path);
 
     // The leaf name with its extension ("show.scc"); "/" for the root.

@@ -40,8 +40,6 @@ public:
     // Reads the next line as ReadLine does and appends it to `text`.
     void AppendLine(std::string& text);
     bool Eof();
-    // The file's size in bytes when it is known, else 0: room to reserve for its text.
-    std::uint64_t SizeHint() const;
     // Closes the file. Afterwards Eof() is true and ReadLine returns the empty text.
     void Close() noexcept;
 
