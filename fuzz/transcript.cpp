@@ -15,6 +15,7 @@
 //          compared then, but nothing may crash or read out of bounds
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,12 +126,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tk::StringList captionList(captions);
     tk::StringList timecodeList(timecodes);
     std::int64_t turns = 0;
-    quillet::cleanCaptions(captionList, [&] {
-        ++turns;
-        if (meddle) Meddle(random, captionList);
-    });
+    std::function<void()> cleanUpTask;
+    if (!emptyCallbacks)
+        cleanUpTask = [&] {
+            ++turns;
+            if (meddle) Meddle(random, captionList);
+        };
+    quillet::cleanCaptions(captionList, cleanUpTask);
     if (!meddle) {
-        fuzz::Check(turns == 2 * static_cast<std::int64_t>(captions.size()), "cleanCaptions took " +
+        fuzz::Check(emptyCallbacks || turns == 2 * static_cast<std::int64_t>(captions.size()), "cleanCaptions took " +
                                                                                   std::to_string(turns) +
                                                                                   " background turns for " +
                                                                                   std::to_string(captions.size()) +

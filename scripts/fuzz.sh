@@ -65,7 +65,7 @@ make_seeds() {
     timecode) cut_lines "$dir" 'NF >= 2 { print }' ;;
     import)
       for f in "${scc[@]}"; do
-        for mode in 0 1 2; do { printf "\\x0$mode"; head -c 8191 "$f"; } > "$dir/$mode-$(basename "$f")"; done
+        for mode in 00 01 02 1f; do { printf "\\x$mode"; head -c 8191 "$f"; } > "$dir/$mode-$(basename "$f")"; done
       done ;;
     transcript)
       for f in "${scc[@]}"; do
@@ -82,7 +82,7 @@ options() {  # the target's own libFuzzer options
   case $1 in
     decode) echo "-max_len=4096 -dict=$root/fuzz/decode.dict" ;;
     import) echo "-max_len=8192 -dict=$root/fuzz/decode.dict" ;;
-    transcript) echo "-max_len=8192" ;;
+    transcript) echo "-max_len=8192 -dict=$root/fuzz/transcript.dict" ;;
     timecode) echo "-max_len=512 -dict=$root/fuzz/timecode.dict" ;;
     textstream) echo "-max_len=8192 -dict=$root/fuzz/textstream.dict" ;;
     propertylist) echo "-max_len=2048 -dict=$root/fuzz/propertylist.dict" ;;
@@ -121,7 +121,7 @@ for target in "${targets[@]}"; do
   # The last status line libFuzzer printed (DONE, or the last pulse of a failed run), and
   # in fork mode its last round, which counts all the workers' executions.
   last=$(grep -E '^#[0-9]+[[:space:]]+(DONE|pulse|NEW|REDUCE|INITED)' "$log" | tail -n 1 || true)
-  runs=$(grep -E '^stat::number_of_executed_units:' "$log" | awk '{ s += $2 } END { print s + 0 }')
+  runs=$(grep -E '^stat::number_of_executed_units:' "$log" | awk '{ s += $2 } END { print s + 0 }' || true)
   if [ -n "${QUILLET_FUZZ_FORK:-}" ]; then
     last=$(grep -E '^#[0-9]+: cov:' "$log" | tail -n 1 || true)
     runs=$(echo "$last" | sed -nE 's/^#([0-9]+):.*/\1/p')

@@ -550,13 +550,14 @@ public:
         }
     }
 
-    // Cuts the `size` bytes at `text` into units of two characters (an odd last character
-    // is dropped) and converts them where they are, front to back: a unit never grows,
-    // so what is written never overtakes what is still to be read. Returns the new size.
-    std::size_t convertUnits(char* text, std::size_t size) const {
+    // Cuts `size` bytes at `text` into units of two characters (an odd last character is
+    // dropped), converts them and writes them to `out`; returns the bytes written, never
+    // more than `size`. `out` may be `text` itself: a unit never grows, so what is written
+    // never overtakes what is still to be read.
+    std::size_t convertUnits(const char* text, std::size_t size, char* out) const {
         const auto* data = reinterpret_cast<const unsigned char*>(text);
         const std::string_view whole(text, size);
-        char* out = text;
+        char* const begin = out;
         std::size_t pos = 0;
         while (pos + 1 < size) {
             if ((data[pos] | data[pos + 1]) < 0x80) {
@@ -576,7 +577,7 @@ public:
             out += unit;
             pos += unit;
         }
-        return static_cast<std::size_t>(out - text);
+        return static_cast<std::size_t>(out - begin);
     }
 
 private:
@@ -626,41 +627,33 @@ const Decoder& decoder() {
     return instance;
 }
 
-// Working memory that grows without being cleared first. One that a huge field made
-// large is given back after that field instead of staying with the thread.
-class ScratchBuffer {
-public:
-    static constexpr std::size_t kKeptSize = std::size_t{1} << 20;
-
-    char* atLeast(std::size_t size) {
-        if (size_ < size) {
-            data_ = std::make_unique_for_overwrite<char[]>(size);
-            size_ = size;
-        }
-        return data_.get();
-    }
-
-    void shrinkIfHuge() {
-        if (size_ > kKeptSize) {
-            data_.reset();
-            size_ = 0;
-        }
-    }
-
-private:
-    std::unique_ptr<char[]> data_;
-    std::size_t size_ = 0;
-};
-
 struct Scratch {
     JoinedRowsCache joined{decoder().joined};
-    ScratchBuffer grouped;    // a hex run rewritten by the group rows
-    ScratchBuffer rewritten;  // the field after all substitution rows, then the caption
+    std::vector<char> longRun;    // a run of more than four digits, rewritten by the group rows
+    std::vector<char> rewritten;  // the field after all substitution rows
+
+    // Buffers that a huge field made large are given back after it rather than kept for
+    // the life of the thread.
+    static constexpr std::size_t kKeptSize = std::size_t{1} << 20;
+    void shrinkIfHuge() {
+        if (longRun.size() > kKeptSize) std::vector<char>().swap(longRun);
+        if (rewritten.size() > kKeptSize) std::vector<char>().swap(rewritten);
+    }
 };
 
 Scratch& scratch() {
     thread_local Scratch instance;
     return instance;
+}
+
+// Glued groups: rare, so kept out of line, where growing a buffer of the run's size costs
+// the hot loop nothing (inlined, it cost a few percent on every field).
+[[gnu::noinline]] std::uint32_t stepLongRun(std::string_view run, std::uint32_t state, char*& out) {
+    Scratch& s = scratch();
+    if (s.longRun.size() < run.size()) s.longRun.resize(run.size());
+    const std::size_t size = decoder().groups.rewriteRun(run.data(), run.size(), s.longRun.data());
+    for (std::size_t i = 0; i < size; ++i) state = s.joined.step(state, s.longRun[i], out);
+    return state;
 }
 
 }  // namespace
@@ -669,6 +662,8 @@ std::string decodeCodeField(std::string_view codeField) {
     const Decoder& d = decoder();
     if (!d.fastPathUsable) return decodeCodeFieldReference(codeField);
     Scratch& s = scratch();
+    const std::size_t room = codeField.size() + JoinedRowsCache::kSlack;
+    if (s.rewritten.size() < room) s.rewritten.resize(room);
 
     // Group rows, space removal and joined-field rows in one sweep: each run of hex
     // digits is rewritten on its own and fed to the joined-field passes; a space is
@@ -676,7 +671,7 @@ std::string decodeCodeField(std::string_view codeField) {
     const char* const field = codeField.data();
     const std::size_t size = codeField.size();
     JoinedRowsCache& joined = s.joined;
-    char* const rewritten = s.rewritten.atLeast(codeField.size() + JoinedRowsCache::kSlack);
+    char* const rewritten = s.rewritten.data();
     char* out = rewritten;
     const JoinedRowsCache::GroupMove* groupMoves = joined.groupMoves();
     std::uint32_t state = 0;
@@ -698,11 +693,11 @@ std::string decodeCodeField(std::string_view codeField) {
         std::uint32_t group = kNotHexGroup;
         if (pos + 4 <= size) {
             group = groupAt(pos);
-            if (pos + 4 < size && kHexValue[static_cast<unsigned char>(field[pos + 4])] >= 0) group = kNotHexGroup;
             // Files with many distinct groups spill the group moves out of the nearest
             // cache; asking for the next group's move now hides most of that wait. (Any
             // index is inside the table, whatever the bytes turn out to be.)
             if (pos + 9 <= size) __builtin_prefetch(groupMoves + (groupAt(pos + 5) & (kUpperCaseGroup | 0xFFFFU)));
+            if (pos + 4 < size && kHexValue[static_cast<unsigned char>(field[pos + 4])] >= 0) group = kNotHexGroup;
         }
         std::size_t end = pos + 4;
         if ((group & kNotHexGroup) != 0) {
@@ -725,9 +720,13 @@ std::string decodeCodeField(std::string_view codeField) {
             }
         }
         if (!wholeGroup) {
-            char* const run = s.grouped.atLeast(end - pos);
-            const std::size_t runSize = d.groups.rewriteRun(field + pos, end - pos, run);
-            for (std::size_t i = 0; i < runSize; ++i) state = joined.step(state, run[i], out);
+            if (end - pos <= 4) {
+                char run[4];
+                const std::size_t runSize = d.groups.rewriteRun(field + pos, end - pos, run);
+                for (std::size_t i = 0; i < runSize; ++i) state = joined.step(state, run[i], out);
+            } else {
+                state = stepLongRun(std::string_view(field + pos, end - pos), state, out);
+            }
             groupMoves = joined.groupMoves();
         }
         pos = end;
@@ -735,14 +734,22 @@ std::string decodeCodeField(std::string_view codeField) {
     }
     joined.finish(state, out);
 
+    const char* units = rewritten;
     auto unitsSize = static_cast<std::size_t>(out - rewritten);
     if (unitsSize == 0) {
-        std::memcpy(rewritten, "2020", 4);  // kSlack leaves room for it
+        units = "2020";
         unitsSize = 4;
     }
-    std::string caption(rewritten, d.pairs.convertUnits(rewritten, unitsSize));
-    s.grouped.shrinkIfHuge();
-    s.rewritten.shrinkIfHuge();
+    std::string caption;
+    if (unitsSize <= Scratch::kKeptSize) {
+        caption.assign(unitsSize + JoinedRowsCache::kSlack, '\0');
+        caption.resize(d.pairs.convertUnits(units, unitsSize, caption.data()));
+    } else {
+        // A huge caption is converted where it stands and then copied at its exact size,
+        // so that it never holds room for the units it no longer has.
+        caption.assign(rewritten, d.pairs.convertUnits(rewritten, unitsSize, rewritten));
+    }
+    s.shrinkIfHuge();
     return caption;
 }
 

@@ -32,16 +32,19 @@ namespace {
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 }  // namespace
 
-void SccLines::Keep(std::string_view line) {
-    if (blocks_.empty() || blocks_.back().text.capacity() - blocks_.back().text.size() < line.size()) {
+std::string& SccLines::OpenBlock() {
+    // A block that is full, or holds a line longer than a block, takes no more lines.
+    if (blocks_.empty() || blocks_.back().text.size() >= kBlockSize) {
         Block block;
-        block.text.reserve(std::max(kBlockSize, line.size()));
+        block.text.reserve(kBlockSize);
         blocks_.push_back(std::move(block));
     }
-    Block& block = blocks_.back();
-    lines_.push_back(Span{blocks_.size() - 1, block.text.size(), line.size()});
-    block.text.append(line);
-    block.lastLine = lines_.size() - 1;
+    return blocks_.back().text;
+}
+
+void SccLines::Kept(std::size_t offset, std::size_t length) {
+    lines_.push_back(Span{blocks_.size() - 1, offset, length});
+    blocks_.back().lastLine = lines_.size() - 1;
 }
 
 void SccLines::ReleaseBefore(std::size_t index) noexcept {
@@ -55,7 +58,6 @@ void SccLines::ReleaseBefore(std::size_t index) noexcept {
 void SccLines::Release() noexcept {
     std::vector<Block>().swap(blocks_);
     std::vector<Span>().swap(lines_);
-    std::string().swap(scratch_);
     released_ = 0;
 }
 

@@ -17,6 +17,11 @@ namespace {
 // into minutes or seconds outside their ranges.
 constexpr double kLargestTime = 3.6e12;
 
+// A seconds text must never be "Infinity": Val would read it back as 0, and a timecode
+// of 400 digits would come out at the start instead of at the end like one of 20. Times
+// past the largest are written as the largest (returnTimecode clamps there anyway).
+double withinLargestTime(double t) { return t > kLargestTime ? kLargestTime : t; }
+
 // A field that the timecode does not have counts as empty, which Val reads as 0.
 std::string fieldAt(const tk::StringList& fields, std::int64_t index) {
     return index <= fields.UBound() ? fields.Get(index) : std::string();
@@ -101,6 +106,7 @@ double fieldValue(std::string_view field) {
 
 // Val(Str(t)): the seconds as they come back from their text.
 double secondsThroughText(double t) {
+    t = withinLargestTime(t);
     if (std::isnormal(t))
         return t;
     if (t == 0)
@@ -188,7 +194,7 @@ std::string timecodeToSecondsSCC(std::string_view timecode) {
     t = t + tk::Val(minutes) * 60;
     t = t + tk::Val(seconds);
     t = t + tk::Val(frames) / 30;
-    return tk::Str(t);
+    return tk::Str(withinLargestTime(t));
 }
 
 std::string returnTimecode(double seconds) {
@@ -245,7 +251,7 @@ std::string timeCodeToSeconds(std::string_view timecode) {
     const std::string hours = fieldAt(fields, 0);
     const std::string minutes = fieldAt(fields, 1);
     const std::string seconds = fieldAt(fields, 2);
-    return tk::Str(tk::Val(hours) * 3600 + tk::Val(minutes) * 60 + tk::Val(seconds));
+    return tk::Str(withinLargestTime(tk::Val(hours) * 3600 + tk::Val(minutes) * 60 + tk::Val(seconds)));
 }
 
 std::string unbufferedTimecodeLiteral(std::string_view timecodeField, std::string_view codeField) {

@@ -106,10 +106,12 @@ TEST(CaptionDecoder, HexThatNoRowMatchesKeepsItsCase) {
         expectCaption(group, group);
         expectCaption(group + " 2020", group + "  ");
     }
-    // Held back as the start of a joined-field pattern ("94ad", "97A1") and then let go.
+    // Held back as the start of a joined-field pattern ("94ad", "97A1", "91b0") and then
+    // let go, by a character that ends the match or by the end of the field.
     expectCaption("94 AF", "94AF");
     expectCaption("97 aF 97 Af", "97aF97Af");
-    expectCaption("94A", "94");
+    expectCaption("g 91B", "g91B");
+    expectCaption("g 91b", "g91b");
 }
 
 TEST(CaptionDecoder, StrayCharactersPassThrough) {
@@ -258,6 +260,19 @@ TEST(CaptionDecoder, HugeFieldsDecode) {
     expectAgreement(glued.substr(0, 4096));
     expectAgreement(upperCased(glued.substr(0, 4096)));
     EXPECT_FALSE(decodeCodeField(glued).empty());
+    // A caption of more than a megabyte is converted where it stands and then copied.
+    const std::string piece = "c8e9 91b0 4980 94A9 \xC3\xA9\xC3\xA9 ";
+    const std::string one = decodeCodeFieldReference(piece);
+    ASSERT_EQ(decodeCodeFieldReference(piece + piece + piece), one + one + one);
+    std::string longField;
+    std::string longCaption;
+    for (int i = 0; i < 70000; ++i) {
+        longField += piece;
+        longCaption += one;
+    }
+    EXPECT_EQ(decodeCodeField(longField), longCaption);
+    EXPECT_EQ(decodeCodeField(piece), one);  // and the buffers it left behind serve again
+
     std::string soup(1 << 17, '\0');
     for (char& c : soup) c = "9412| "[random() % 6];
     EXPECT_EQ(decodeCodeField(soup), decodeCodeField(soup));

@@ -218,7 +218,9 @@ TEST(UnbufferedTimecode, BadTimecodesGiveWellFormedTexts) {
     EXPECT_EQ(unbufferedTimecode("-01:00:00:00", ""), "00:00:00.00");
     EXPECT_EQ(unbufferedTimecode("-00:00:05:00", ""), "00:00:05.00");
     EXPECT_EQ(unbufferedTimecode("99999999999999999999:00:00:00", ""), "1000000000:00:00.00");
-    EXPECT_EQ(unbufferedTimecode(std::string(400, '9') + ":00:00:00", ""), "00:00:00.00");
+    // Digits past a double's range clamp like any other huge time, not back to the start.
+    EXPECT_EQ(unbufferedTimecode(std::string(400, '9') + ":00:00:00", ""), "1000000000:00:00.00");
+    EXPECT_EQ(timecodeToSecondsSCC("00:00:00:" + std::string(400, '9')), "3600000000000");
 }
 
 TEST(TimecodeLocale, CommaDecimalLocaleStillWritesPoints) {

@@ -76,10 +76,12 @@ using detail::AsciiLowerChar;
 
 bool isAsciiLetter(char c) { return AsciiLowerChar(c) >= 'a' && AsciiLowerChar(c) <= 'z'; }
 
-// Finds `find` in `source` from `from` on, ASCII letters matched in either case. Texts are
-// mostly hex digits and spaces, so the scan looks for the pattern's first byte that is
-// not a letter with memchr and compares the rest around it; an all-letter pattern falls
-// back to a byte-by-byte scan.
+// Finds `find` in `source` from `from` on, ASCII letters matched in either case. The scan
+// looks with memchr for the pattern's first byte that is not a letter (a digit, in the
+// caption codes this mostly serves), whose one spelling it can find at memory speed, and
+// then compares the whole pattern around it. A pattern of letters only, or a short
+// stretch of text where calling memchr costs more than it saves, is compared at every
+// position, the anchor byte first.
 class CaseFoldingSearch {
 public:
     explicit CaseFoldingSearch(std::string_view find) : find_(find) {
@@ -91,9 +93,12 @@ public:
         if (source.size() < find_.size() || from > source.size() - find_.size())
             return std::string_view::npos;
         const std::size_t last = source.size() - find_.size();  // last possible start
-        if (anchor_ == find_.size()) {
+        constexpr std::size_t kShortStretch = 16;
+        if (anchor_ == find_.size() || last - from < kShortStretch) {
+            const std::size_t probe = anchor_ == find_.size() ? 0 : anchor_;
+            const char folded = AsciiLowerChar(find_[probe]);
             for (std::size_t pos = from; pos <= last; ++pos)
-                if (matchesAt(source, pos))
+                if (AsciiLowerChar(source[pos + probe]) == folded && matchesAt(source, pos))
                     return pos;
             return std::string_view::npos;
         }
@@ -141,7 +146,7 @@ std::string replaceMatches(std::string_view source, std::string_view find, std::
     std::string out;
     std::size_t from = 0;
     bool matched = false;
-    if (!find.empty()) {
+    if (!find.empty() && find.size() <= source.size()) {
         forEachMatch(source, find, [&](std::size_t hit) {
             if (!matched)
                 out.reserve(source.size() - find.size() + replacement.size());

@@ -1,6 +1,8 @@
 #pragma once
 // Turns the code field of one SCC caption line into its caption text. Pure functions:
-// no GUI, no state between calls, no exceptions, any bytes accepted.
+// no GUI, no state between calls, no exceptions, any bytes accepted. Hex digits match in
+// either case, as tk::ReplaceAll matches letters: "94AE" is "94ae", while hex that no
+// table row matches comes through as written.
 #include <string>
 #include <string_view>
 

@@ -40,10 +40,13 @@ public:
     // to the string it is given; an empty line is not kept.
     template <class AppendLine>
     void Read(AppendLine&& appendLine) {
-        scratch_.clear();
-        appendLine(scratch_);
-        if (!scratch_.empty())
-            Keep(scratch_);
+        // The line goes straight to the end of the last block, so even a line of a
+        // hundred megabytes is held once.
+        std::string& text = OpenBlock();
+        const std::size_t before = text.size();
+        appendLine(text);
+        if (text.size() != before)
+            Kept(before, text.size() - before);
     }
     // Lets go of the text of every line before `index`; those lines must not be read
     // again.
@@ -60,12 +63,12 @@ private:
         std::size_t offset;
         std::size_t length;
     };
-    void Keep(std::string_view line);
+    std::string& OpenBlock();
+    void Kept(std::size_t offset, std::size_t length);
 
     std::vector<Block> blocks_;
     std::vector<Span> lines_;
     std::size_t released_ = 0;  // blocks before this one are let go
-    std::string scratch_;
 };
 
 // The file's lines in order without the empty ones: `appendLine` adds the next line to

@@ -27,8 +27,10 @@ public:
     void Reserve(std::int64_t count) {
         if (count > 0) items_.reserve(static_cast<std::size_t>(count));
     }
-    // Empties the list (upper bound back to -1).
-    void RemoveAll() noexcept { items_.clear(); }
+    // Empties the list (upper bound back to -1) and gives back its memory: a list that
+    // held a large file's captions would otherwise keep their room until it is filled
+    // again.
+    void RemoveAll() noexcept { std::vector<std::string>().swap(items_); }
 
     const std::vector<std::string>& Items() const noexcept { return items_; }
     bool operator==(const StringList&) const = default;
