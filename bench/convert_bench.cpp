@@ -64,6 +64,7 @@
 #include <utility>
 #include <vector>
 
+#include "../tests/app/VirtualDisplay.h"
 #include "app/Window1.h"
 #include "decoding/CaptionDecoder.h"
 #include "decoding/SccImport.h"
@@ -710,43 +711,7 @@ int runPhases(const std::vector<std::string>& args) {
 // ---------------------------------------------------------------------------------------
 // The parent: inputs, the X server, the children and the table
 
-// An X server of our own on a display number it picks itself.
-class VirtualDisplay {
-public:
-    bool start() {
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty())
-            return false;
-        server_.setProgram(xvfb);
-        server_.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        server_.setProcessChannelMode(QProcess::SeparateChannels);
-        server_.start();
-        if (!server_.waitForStarted(5000))
-            return false;
-        QByteArray number;
-        while (!number.contains('\n')) {
-            if (!server_.waitForReadyRead(10000))
-                return false;
-            number += server_.readAllStandardOutput();
-        }
-        name_ = ":" + QString::fromLatin1(number.trimmed());
-        return true;
-    }
-    ~VirtualDisplay() {
-        if (server_.state() != QProcess::NotRunning) {
-            server_.terminate();
-            if (!server_.waitForFinished(5000)) {
-                server_.kill();
-                server_.waitForFinished();
-            }
-        }
-    }
-    const QString& name() const { return name_; }
-
-private:
-    QProcess server_;
-    QString name_;
-};
+using quillet::testing::VirtualDisplay;
 
 struct Run {
     double seconds = 0, toSave = 0, afterSave = 0, peakKb = 0, beforeKb = 0, gap = 0, gapStart = 0, ticks = 0, turns = 0;

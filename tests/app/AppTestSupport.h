@@ -8,12 +8,18 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QWidget>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 
 #include "app/ProjectPicture.h"
 #include "app/Window1.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/TextStreams.h"
 #include "toolkit/Runtime.h"
 #include "toolkit/Window.h"
 
@@ -90,6 +96,57 @@ private:
         return n;
     }
     std::filesystem::path root_, executable_;
+};
+
+enum class Layout { Timecode, Line, Paragraph };
+
+// The shown main window and a fresh folder of the test's own, for whole conversions.
+// Dialogs are answered by `chooser_`: a test scripts it before each run.
+class ConversionFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tk::RuntimeInit());
+        closeMainWindow();
+        chooser_ = std::make_shared<tk::ScriptedChooser>();
+        chooser_->SetAutoDismissMessages(true);
+        scope_ = std::make_unique<tk::ScopedDialogChooser>(chooser_);
+        dir_ = std::filesystem::temp_directory_path() /
+               ("quillet-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        window_ = quillet::implicit::Window1();
+        window_->Show();
+        flushEvents();
+    }
+    void TearDown() override {
+        tk::TextInputStream::FailReadsAfterForTesting(-1);
+        window_.reset();
+        closeMainWindow();
+        scope_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    void setLayout(Layout layout) {
+        controlOf<tk::CheckBox>(window_, "TimecodeBox")->SetValue(layout == Layout::Timecode);
+        controlOf<tk::CheckBox>(window_, "LineBox")->SetValue(layout != Layout::Paragraph);
+        controlOf<tk::CheckBox>(window_, "ParagraphBox")->SetValue(layout == Layout::Paragraph);
+    }
+    void setUnbuffered(bool unbuffered) {
+        controlOf<tk::RadioButton>(window_, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
+    }
+    // A file of the test's own with these bytes.
+    std::filesystem::path file(const std::string& name, const std::string& bytes) const {
+        const std::filesystem::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    std::shared_ptr<tk::ScriptedChooser> chooser_;
+    std::unique_ptr<tk::ScopedDialogChooser> scope_;
+    tk::Ref<Window1> window_;
+    std::filesystem::path dir_;
 };
 
 }  // namespace quillet::testing

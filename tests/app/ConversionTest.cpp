@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 using namespace quillet::testing;
 using quillet::Window1;
 
-enum class Layout { Timecode, Line, Paragraph };
-
 constexpr const char* kDone = "Done Writing SCC Transcripts";
 constexpr const char* kNoExtension = "This file does not have the .scc extension.";
 constexpr const char* kNoTimecode = "There does not appear to be any timecode in this file.";
@@ -40,50 +38,10 @@ std::string readBytes(const fs::path& path) {
     return out.str();
 }
 
-void writeBytes(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-class Conversion : public ::testing::Test {
+class Conversion : public ConversionFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(tk::RuntimeInit());
-        closeMainWindow();
-        chooser_ = std::make_shared<tk::ScriptedChooser>();
-        chooser_->SetAutoDismissMessages(true);
-        scope_ = std::make_unique<tk::ScopedDialogChooser>(chooser_);
-        dir_ = fs::temp_directory_path() / ("quillet-conversion-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        window_ = quillet::implicit::Window1();
-        window_->Show();
-        flushEvents();
-    }
-    void TearDown() override {
-        tk::TextInputStream::FailReadsAfterForTesting(-1);
-        window_.reset();
-        closeMainWindow();
-        scope_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    void setLayout(Layout layout) {
-        checkBox("TimecodeBox")->SetValue(layout == Layout::Timecode);
-        checkBox("LineBox")->SetValue(layout != Layout::Paragraph);
-        checkBox("ParagraphBox")->SetValue(layout == Layout::Paragraph);
-    }
-    void setUnbuffered(bool unbuffered) {
-        controlOf<tk::RadioButton>(window_, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
-    }
-    tk::Ref<tk::CheckBox> checkBox(const char* name) { return controlOf<tk::CheckBox>(window_, name); }
     tk::Ref<tk::ProgressBar> bar() { return controlOf<tk::ProgressBar>(window_, "ProgressBar1"); }
     tk::Ref<tk::StaticText> status() { return controlOf<tk::StaticText>(window_, "ProgressText"); }
-
-    fs::path file(const std::string& name, const std::string& bytes) {
-        const fs::path path = dir_ / name;
-        writeBytes(path, bytes);
-        return path;
-    }
 
     // Chooses `input` in the open dialog and `output` in the save dialog, and runs the
     // import; returns what was written there ("" when nothing was).
@@ -123,10 +81,6 @@ protected:
         EXPECT_EQ(window_->captionArray2.Count(), window_->timeCodeArray.Count());
     }
 
-    std::shared_ptr<tk::ScriptedChooser> chooser_;
-    std::unique_ptr<tk::ScopedDialogChooser> scope_;
-    tk::Ref<Window1> window_;
-    fs::path dir_;
 };
 
 // Four caption lines worked out by hand from the tables: a greeting, an evening line,

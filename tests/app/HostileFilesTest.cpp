@@ -62,7 +62,6 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-enum class Layout { Timecode, Line, Paragraph };
 
 constexpr const char* kNoTimecode = "There does not appear to be any timecode in this file.";
 const std::string kFffd = "\xEF\xBF\xBD";  // U+FFFD, what the stream makes of a bad sequence
@@ -72,10 +71,6 @@ std::string readBytes(const fs::path& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string repeated(const std::string& unit, std::size_t count) {
@@ -301,7 +296,7 @@ public:
     }
 };
 
-class HostileFiles : public ::testing::Test {
+class HostileFiles : public ConversionFixture {
 protected:
     static void TearDownTestSuite() {
         if (rows().empty())
@@ -317,47 +312,17 @@ protected:
     }
 
     void SetUp() override {
-        ASSERT_TRUE(tk::RuntimeInit());
-        closeMainWindow();
+        ConversionFixture::SetUp();
         // Outside a run no dialog may appear: an empty script fails loudly instead of
         // showing a real one.
-        idle_ = std::make_shared<tk::ScriptedChooser>();
-        idleScope_ = std::make_unique<tk::ScopedDialogChooser>(idle_);
-        dir_ = fs::temp_directory_path() / ("quillet-hostile-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        window_ = quillet::implicit::Window1();
-        window_->Show();
-        flushEvents();
-    }
-    void TearDown() override {
-        tk::TextInputStream::FailReadsAfterForTesting(-1);
-        window_.reset();
-        closeMainWindow();
-        idleScope_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        chooser_->SetAutoDismissMessages(false);
     }
 
-    void setLayout(Layout layout) {
-        controlOf<tk::CheckBox>(window_, "TimecodeBox")->SetValue(layout == Layout::Timecode);
-        controlOf<tk::CheckBox>(window_, "LineBox")->SetValue(layout != Layout::Paragraph);
-        controlOf<tk::CheckBox>(window_, "ParagraphBox")->SetValue(layout == Layout::Paragraph);
-    }
-    void setUnbuffered(bool unbuffered) {
-        controlOf<tk::RadioButton>(window_, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
-    }
     void set(Layout layout, bool unbuffered) {
         setLayout(layout);
         setUnbuffered(unbuffered);
     }
 
-    fs::path file(const std::string& name, const std::string& bytes) {
-        const fs::path path = dir_ / name;
-        writeBytes(path, bytes);
-        return path;
-    }
 
     // One import of `input` with a script of its own; the save dialog is answered only
     // when `answerSave`. Times it, measures the peak memory it adds and the memory still
@@ -499,11 +464,6 @@ protected:
     std::string couldNotOpen(const std::string& name, const std::string& reason) const {
         return "The file \"" + name + "\" could not be opened: " + reason + ".";
     }
-
-    std::shared_ptr<tk::ScriptedChooser> idle_;
-    std::unique_ptr<tk::ScopedDialogChooser> idleScope_;
-    tk::Ref<Window1> window_;
-    fs::path dir_;
 };
 
 // ---- Random bytes --------------------------------------------------------------------

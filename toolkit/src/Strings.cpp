@@ -76,26 +76,33 @@ using detail::AsciiLowerChar;
 
 bool isAsciiLetter(char c) { return AsciiLowerChar(c) >= 'a' && AsciiLowerChar(c) <= 'z'; }
 
-// Finds `find` in `source` from `from` on, ASCII letters matched in either case. The scan
-// looks with memchr for the pattern's first byte that is not a letter (a digit, in the
-// caption codes this mostly serves), whose one spelling it can find at memory speed, and
-// then compares the whole pattern around it. A pattern of letters only, or a short
-// stretch of text where calling memchr costs more than it saves, is compared at every
-// position, the anchor byte first.
-class CaseFoldingSearch {
+// Finds `find` in a text, ASCII letters matched in either case. A pattern without letters
+// takes the library's exact search. Otherwise the scan looks with memchr for the
+// pattern's first byte that is not a letter (a digit, in the caption codes this mostly
+// serves), whose one spelling it can find at memory speed, and then compares the whole
+// pattern around it. A pattern of letters only, or a short stretch of text where calling
+// memchr costs more than it saves, is compared at every position, the anchor byte first.
+class Finder {
 public:
-    explicit CaseFoldingSearch(std::string_view find) : find_(find) {
-        while (anchor_ < find_.size() && isAsciiLetter(find_[anchor_]))
-            ++anchor_;
+    explicit Finder(std::string_view find) : find_(find) {
+        for (std::size_t i = 0; i < find_.size(); ++i) {
+            const bool letter = isAsciiLetter(find_[i]);
+            folding_ = folding_ || letter;
+            if (!letter && anchor_ == std::string_view::npos)
+                anchor_ = i;
+        }
     }
 
-    std::size_t operator()(std::string_view source, std::size_t from) const {
+    // The first match that starts at `from` or later, or npos.
+    std::size_t next(std::string_view source, std::size_t from) const {
+        if (!folding_)
+            return source.find(find_, from);
         if (source.size() < find_.size() || from > source.size() - find_.size())
             return std::string_view::npos;
-        const std::size_t last = source.size() - find_.size();  // last possible start
+        const std::size_t last = source.size() - find_.size();  // the last possible start
         constexpr std::size_t kShortStretch = 16;
-        if (anchor_ == find_.size() || last - from < kShortStretch) {
-            const std::size_t probe = anchor_ == find_.size() ? 0 : anchor_;
+        if (anchor_ == std::string_view::npos || last - from < kShortStretch) {
+            const std::size_t probe = anchor_ == std::string_view::npos ? 0 : anchor_;
             const char folded = AsciiLowerChar(find_[probe]);
             for (std::size_t pos = from; pos <= last; ++pos)
                 if (AsciiLowerChar(source[pos + probe]) == folded && matchesAt(source, pos))
@@ -124,41 +131,29 @@ private:
     }
 
     std::string_view find_;
-    std::size_t anchor_ = 0;  // index of the first byte that is not a letter
+    bool folding_ = false;                         // the pattern has a letter
+    std::size_t anchor_ = std::string_view::npos;  // its first byte that is not a letter
 };
 
-// Calls `replaceAt` for each match, left to right and without overlap, until it returns
-// false. A pattern without letters takes the library's exact search.
-template <typename ReplaceAt>
-void forEachMatch(std::string_view source, std::string_view find, ReplaceAt replaceAt) {
-    if (std::none_of(find.begin(), find.end(), isAsciiLetter)) {
-        for (std::size_t hit = source.find(find); hit != std::string_view::npos && replaceAt(hit);)
-            hit = source.find(find, hit + find.size());
-        return;
-    }
-    const CaseFoldingSearch search(find);
-    for (std::size_t hit = search(source, 0); hit != std::string_view::npos && replaceAt(hit);)
-        hit = search(source, hit + find.size());
-}
-
-std::string replaceMatches(std::string_view source, std::string_view find, std::string_view replacement,
-                           bool firstOnly) {
-    std::string out;
-    std::size_t from = 0;
-    bool matched = false;
-    if (!find.empty() && find.size() <= source.size()) {
-        forEachMatch(source, find, [&](std::size_t hit) {
-            if (!matched)
-                out.reserve(source.size() - find.size() + replacement.size());
-            matched = true;
-            out.append(source.substr(from, hit - from));
-            out.append(replacement);
-            from = hit + find.size();
-            return !firstOnly;
-        });
-    }
-    if (!matched)
+// Every match left to right without overlap, or only the first. Most calls find nothing
+// (the decoder's reference makes hundreds per line), so that way is kept short.
+template <bool FirstOnly>
+std::string replaceMatches(std::string_view source, std::string_view find, std::string_view replacement) {
+    if (find.empty() || find.size() > source.size())
         return std::string(source);
+    const Finder finder(find);
+    std::size_t hit = finder.next(source, 0);
+    if (hit == std::string_view::npos)
+        return std::string(source);
+
+    std::string out;
+    out.reserve(source.size() - find.size() + replacement.size());
+    std::size_t from = 0;
+    do {
+        out.append(source.substr(from, hit - from));
+        out.append(replacement);
+        from = hit + find.size();
+    } while (!FirstOnly && (hit = finder.next(source, from)) != std::string_view::npos);
     out.append(source.substr(from));
     return out;
 }
@@ -166,11 +161,11 @@ std::string replaceMatches(std::string_view source, std::string_view find, std::
 }  // namespace
 
 std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement) {
-    return replaceMatches(source, find, replacement, false);
+    return replaceMatches<false>(source, find, replacement);
 }
 
 std::string Replace(std::string_view source, std::string_view find, std::string_view replacement) {
-    return replaceMatches(source, find, replacement, true);
+    return replaceMatches<true>(source, find, replacement);
 }
 
 StringList Split(std::string_view text, std::string_view delimiter) {
