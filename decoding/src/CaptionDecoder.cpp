@@ -101,6 +101,37 @@ std::array<char, 4> groupText(std::uint16_t code, bool upper) {
     return {digits[code >> 12], digits[(code >> 8) & 0xF], digits[(code >> 4) & 0xF], digits[code & 0xF]};
 }
 
+// ---- What a streaming replace-all pass holds back --------------------------------------
+
+// A pass holds back a prefix of its pattern (at most three characters) until it knows
+// whether a match follows. One byte records it: the held count in the low two bits, then
+// one bit per held character that is set when it came as an upper-case letter.
+std::size_t heldCountOf(char passHolding) { return static_cast<unsigned char>(passHolding) & 3U; }
+
+// The characters a pass holds back: its pattern's first ones, each letter in the case
+// it arrived in. Returns how many there are.
+std::size_t heldText(char passHolding, std::string_view pattern, char* held) {
+    const std::size_t count = heldCountOf(passHolding);
+    const unsigned upper = static_cast<unsigned char>(passHolding) >> 2;
+    for (std::size_t i = 0; i < count; ++i)
+        held[i] = (upper >> i & 1U) != 0 ? toUpper(pattern[i]) : toLower(pattern[i]);
+    return count;
+}
+
+char holdingOf(std::string_view held) {
+    unsigned value = static_cast<unsigned>(held.size());
+    for (std::size_t i = 0; i < held.size(); ++i)
+        if (isUpperLetter(held[i])) value |= 4U << i;
+    return static_cast<char>(value);
+}
+
+bool isPrefixIgnoringCase(std::string_view text, std::string_view pattern) {
+    if (text.size() > pattern.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!sameIgnoringCase(text[i], pattern[i])) return false;
+    return true;
+}
+
 // ---- Rows that work group by group --------------------------------------------------
 
 class GroupRows {
@@ -122,12 +153,6 @@ public:
             if (id > 0xFF) idsFit_ = false;
             resultId_[code] = static_cast<std::uint8_t>(id);
         }
-        rowsByCodeStart_.assign(0x10001, 0);
-        for (const CodeRow& row : rows) ++rowsByCodeStart_[codeOf(row.pattern) + 1U];
-        for (std::size_t v = 0; v < 0x10000; ++v) rowsByCodeStart_[v + 1] += rowsByCodeStart_[v];
-        rowsByCode_.resize(rows.size());
-        std::vector<std::uint32_t> fill(rowsByCodeStart_.begin(), rowsByCodeStart_.end() - 1);
-        for (std::size_t r = 0; r < rows.size(); ++r) rowsByCode_[fill[codeOf(rows[r].pattern)]++] = static_cast<std::uint16_t>(r);
     }
 
     // Whether every distinct group result got an id of its own.
@@ -150,8 +175,8 @@ public:
             std::memcpy(out, run, size);
             return size;
         }
-        // Glued groups.
-        const std::string result = withoutSpaces(rewriteLongRun(std::string_view(run, size)));
+        // Glued groups (the hot loop streams these instead; see stepLongRun).
+        const std::string result = withoutSpaces(rewriteLiterally(std::string_view(run, size)));
         const std::size_t length = std::min(result.size(), size);  // no row lengthens a text
         std::memcpy(out, result.data(), length);
         return length;
@@ -165,34 +190,6 @@ private:
         return text;
     }
 
-    // A run longer than one group: only the rows whose pattern occurs in the text can
-    // change it, so jump from one such row to the next instead of trying all of them.
-    // Every group-row pattern is four characters, so "occurs" means "is one of the
-    // text's four-character windows". On very long runs scanning the windows again after
-    // every matching row would cost more than the plain passes.
-    std::string rewriteLongRun(std::string_view run) const {
-        if (run.size() > 256) return rewriteLiterally(run);
-        const auto rows = codeSubstitutionTable().first(kSpaceRemovalRow);
-        std::string text(run);
-        std::size_t next = 0;  // first row not yet applied
-        for (;;) {
-            std::size_t found = rows.size();
-            for (std::size_t i = 0; i + 4 <= text.size(); ++i) {
-                const auto digit = [&](std::size_t k) { return kHexValue[static_cast<unsigned char>(text[i + k])]; };
-                if ((digit(0) | digit(1) | digit(2) | digit(3)) < 0) continue;
-                const unsigned code = codeOf(std::string_view(text).substr(i, 4));
-                for (std::uint32_t r = rowsByCodeStart_[code]; r < rowsByCodeStart_[code + 1]; ++r)
-                    if (rowsByCode_[r] >= next) {
-                        found = std::min<std::size_t>(found, rowsByCode_[r]);
-                        break;
-                    }
-            }
-            if (found == rows.size()) return text;
-            text = tk::ReplaceAll(text, rows[found].pattern, rows[found].replacement);
-            next = found + 1;
-        }
-    }
-
     // The case-folded value of four hex digits.
     static std::uint16_t codeOf(std::string_view hex) {
         unsigned code = 0;
@@ -203,10 +200,6 @@ private:
     std::array<std::uint8_t, 65536> resultId_{};
     std::vector<std::string> results_;
     bool idsFit_ = true;
-    // The group rows whose pattern has a given value, in row order:
-    // rowsByCode_[rowsByCodeStart_[v] .. rowsByCodeStart_[v + 1]).
-    std::vector<std::uint32_t> rowsByCodeStart_;
-    std::vector<std::uint16_t> rowsByCode_;
 };
 
 // ---- Rows that work on the joined field ---------------------------------------------
@@ -224,8 +217,8 @@ public:
     // characters), then one bit per held character that is set when it is upper case.
     using Holding = std::string;
 
-    JoinedRows() {
-        const auto rows = codeSubstitutionTable().subspan(kJoinedRowsBegin);
+    // The passes of these rows, in order.
+    explicit JoinedRows(std::span<const CodeRow> rows) {
         stages_.assign(rows.begin(), rows.end());
         // Bytes that match some pattern character get a class of their own, and the two
         // cases of a letter get two (they match alike but leave the passes as written);
@@ -296,32 +289,6 @@ public:
     }
 
 private:
-    static std::size_t heldCountOf(char passHolding) { return static_cast<unsigned char>(passHolding) & 3U; }
-
-    // The characters a pass holds back: its pattern's first ones, each letter in the case
-    // it arrived in. Returns how many there are.
-    static std::size_t heldText(char passHolding, std::string_view pattern, char* held) {
-        const std::size_t count = heldCountOf(passHolding);
-        const unsigned upper = static_cast<unsigned char>(passHolding) >> 2;
-        for (std::size_t i = 0; i < count; ++i)
-            held[i] = (upper >> i & 1U) != 0 ? toUpper(pattern[i]) : toLower(pattern[i]);
-        return count;
-    }
-
-    static char holdingOf(std::string_view held) {
-        unsigned value = static_cast<unsigned>(held.size());
-        for (std::size_t i = 0; i < held.size(); ++i)
-            if (isUpperLetter(held[i])) value |= 4U << i;
-        return static_cast<char>(value);
-    }
-
-    static bool isPrefixIgnoringCase(std::string_view text, std::string_view pattern) {
-        if (text.size() > pattern.size()) return false;
-        for (std::size_t i = 0; i < text.size(); ++i)
-            if (!sameIgnoringCase(text[i], pattern[i])) return false;
-        return true;
-    }
-
     std::vector<CodeRow> stages_;
     std::array<std::uint8_t, 256> class_{};
     std::vector<char> classBytes_;
@@ -337,6 +304,9 @@ public:
     // Room that writers need beyond the bytes they actually produce: short pieces are
     // copied eight bytes at a time.
     static constexpr std::size_t kSlack = 16;
+
+    // How many moves were worked out the slow way so far.
+    std::uint64_t discoveries() const noexcept { return discoveries_; }
 
     // One byte into the passes; whatever leaves them is written at `out`. No pass
     // lengthens a text, so over a whole field the passes never write more bytes than
@@ -470,6 +440,7 @@ private:
     }
 
     std::uint32_t discoverMove(std::uint32_t state, std::uint8_t cls, char*& out) {
+        ++discoveries_;
         JoinedRows::Holding holding = states_[state];
         std::string produced;
         rows_.feed(holding, 0, rows_.byteOf(cls), produced);
@@ -496,6 +467,7 @@ private:
         return copyPiece(flushes_[state], out);
     }
 
+    std::uint64_t discoveries_ = 0;
     const JoinedRows& rows_;
     std::size_t classCount_;
     std::unordered_map<JoinedRows::Holding, std::uint32_t> ids_;
@@ -617,7 +589,10 @@ bool tablesSuitFastPath() {
 
 struct Decoder {
     GroupRows groups;
-    JoinedRows joined;
+    JoinedRows joined{codeSubstitutionTable().subspan(kJoinedRowsBegin)};
+    // The group rows as one chain of passes too, for runs of glued groups: a run is
+    // walled in by non-hex bytes, so it can be streamed through them on its own.
+    JoinedRows gluedRuns{codeSubstitutionTable().first(kSpaceRemovalRow)};
     PairRows pairs;
     bool fastPathUsable = tablesSuitFastPath() && groups.usable();
 };
@@ -629,14 +604,13 @@ const Decoder& decoder() {
 
 struct Scratch {
     JoinedRowsCache joined{decoder().joined};
-    std::vector<char> longRun;    // a run of more than four digits, rewritten by the group rows
+    JoinedRowsCache gluedRuns{decoder().gluedRuns};
     std::vector<char> rewritten;  // the field after all substitution rows
 
     // Buffers that a huge field made large are given back after it rather than kept for
     // the life of the thread.
     static constexpr std::size_t kKeptSize = std::size_t{1} << 20;
     void shrinkIfHuge() {
-        if (longRun.size() > kKeptSize) std::vector<char>().swap(longRun);
         if (rewritten.size() > kKeptSize) std::vector<char>().swap(rewritten);
     }
 };
@@ -648,11 +622,102 @@ Scratch& scratch() {
 
 // Glued groups: rare, so kept out of line, where growing a buffer of the run's size costs
 // the hot loop nothing (inlined, it cost a few percent on every field).
+// A glued run through the group rows, only the rows that can match: the codes that occur
+// in the run are noted once, and after each row that matched, the codes of the windows
+// around what it put in are added. A row whose code never occurred cannot match and
+// costs nothing, so a run made of few distinct groups costs a few passes.
+class OccurringRows {
+public:
+    explicit OccurringRows(std::string_view run) : text_(run), occurs_(0x10000, false) { note(0, text_.size()); }
+
+    // How many group rows have a code that occurs in the run, before any row ran.
+    static std::size_t rowsThatMayMatch(std::string_view run) {
+        std::vector<bool> occurs(0x10000, false);
+        for (std::size_t i = 0; i + 4 <= run.size(); ++i)
+            if (const int code = codeAt(run, i); code >= 0) occurs[static_cast<std::size_t>(code)] = true;
+        std::size_t count = 0;
+        for (const CodeRow& row : codeSubstitutionTable().first(kSpaceRemovalRow))
+            count += occurs[static_cast<std::size_t>(codeAt(row.pattern, 0))] ? 1 : 0;
+        return count;
+    }
+
+    std::string rewrite() && {
+        std::string next;
+        std::vector<std::size_t> inserted;  // where the row put its replacements in `next`
+        for (const CodeRow& row : codeSubstitutionTable().first(kSpaceRemovalRow)) {
+            const int code = codeAt(row.pattern, 0);
+            if (!occurs_[static_cast<std::size_t>(code)]) continue;
+            next.clear();
+            inserted.clear();
+            std::size_t at = 0;
+            for (std::size_t i = 0; i + 4 <= text_.size();) {
+                if (codeAt(text_, i) == code) {
+                    next.append(text_, at, i - at);
+                    inserted.push_back(next.size());
+                    next.append(row.replacement);
+                    i += 4;
+                    at = i;
+                } else {
+                    ++i;
+                }
+            }
+            if (inserted.empty()) continue;
+            next.append(text_, at, std::string::npos);
+            text_.swap(next);
+            for (std::size_t site : inserted) note(site >= 3 ? site - 3 : 0, site + 4 + 3);
+        }
+        return std::move(text_);
+    }
+
+private:
+    static int codeAt(std::string_view text, std::size_t i) {
+        int code = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const int digit = kHexValue[static_cast<unsigned char>(text[i + k])];
+            if (digit < 0) return -1;
+            code = code << 4 | digit;
+        }
+        return code;
+    }
+    void note(std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to && i + 4 <= text_.size(); ++i)
+            if (const int code = codeAt(text_, i); code >= 0) occurs_[static_cast<std::size_t>(code)] = true;
+    }
+
+    std::string text_;
+    std::vector<bool> occurs_;
+};
+
+// A glued run goes through the group rows one of two ways, whichever suits it. Most
+// runs (real groups written without spaces, or random hex) go as a stream whose states
+// are learnt as they come: a table step a character once learnt, with nothing held but
+// a few characters. A run of few distinct groups in endless combinations would keep the
+// stream learning, each new state worked out through every row; such a run has few rows
+// that can match at all, and is rewritten by those rows alone.
 [[gnu::noinline]] std::uint32_t stepLongRun(std::string_view run, std::uint32_t state, char*& out) {
+    constexpr std::size_t kFewRows = 48;
     Scratch& s = scratch();
-    if (s.longRun.size() < run.size()) s.longRun.resize(run.size());
-    const std::size_t size = decoder().groups.rewriteRun(run.data(), run.size(), s.longRun.data());
-    for (std::size_t i = 0; i < size; ++i) state = s.joined.step(state, s.longRun[i], out);
+    // The rows insert spaces ("{ "), which the space removal takes out before the
+    // joined-field rows see the text.
+    const auto toJoinedRows = [&](std::string_view rewritten) {
+        for (char c : rewritten)
+            if (c != ' ') state = s.joined.step(state, c, out);
+    };
+    if (run.size() >= 4096 && OccurringRows::rowsThatMayMatch(run) <= kFewRows) {
+        toJoinedRows(OccurringRows(run).rewrite());
+        return state;
+    }
+    // A step lets go of at most what the passes hold (three characters each) and itself.
+    char piece[4 * kSpaceRemovalRow + JoinedRowsCache::kSlack];
+    std::uint32_t chain = 0;
+    for (char c : run) {
+        char* end = piece;
+        chain = s.gluedRuns.step(chain, c, end);
+        toJoinedRows(std::string_view(piece, static_cast<std::size_t>(end - piece)));
+    }
+    char* end = piece;
+    s.gluedRuns.finish(chain, end);
+    toJoinedRows(std::string_view(piece, static_cast<std::size_t>(end - piece)));
     return state;
 }
 
