@@ -13,7 +13,9 @@
 #   QUILLET_FUZZ_RUNS     stop each target after this many executions; with it and no
 #                         SECONDS argument there is no time limit
 #   QUILLET_FUZZ_FORK     run each target as that many parallel workers sharing one
-#                         corpus (libFuzzer's -fork)
+#                         corpus (libFuzzer's -fork); pays off for the fast targets
+#                         (timecode, propertylist): every worker's job starts by running
+#                         the whole corpus again, which the slow ones spend most time on
 #   QUILLET_FUZZ_JOBS     how many targets run at once (default: the number of cores)
 #   QUILLET_FUZZ_CORPUS   keep the working corpora in this folder (one per target) instead
 #                         of a temporary one, so that the next run goes on from them

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "app/ProjectPicture.h"
@@ -24,6 +25,16 @@
 #include "toolkit/Window.h"
 
 namespace quillet::testing {
+
+inline constexpr const char* kDone = "Done Writing SCC Transcripts";
+inline constexpr const char* kNoTimecode = "There does not appear to be any timecode in this file.";
+
+inline std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
 
 inline void flushEvents() {
     for (int i = 0; i < 3; ++i) {
@@ -136,6 +147,7 @@ protected:
     void setUnbuffered(bool unbuffered) {
         controlOf<tk::RadioButton>(window_, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
     }
+    tk::Ref<tk::StaticText> status() const { return controlOf<tk::StaticText>(window_, "ProgressText"); }
     // A file of the test's own with these bytes.
     std::filesystem::path file(const std::string& name, const std::string& bytes) const {
         const std::filesystem::path path = dir_ / name;
