@@ -799,21 +799,15 @@ std::string decodeCodeField(std::string_view codeField) {
     }
     joined.finish(state, out);
 
-    const char* units = rewritten;
     auto unitsSize = static_cast<std::size_t>(out - rewritten);
     if (unitsSize == 0) {
-        units = "2020";
+        std::memcpy(rewritten, "2020", 4);
         unitsSize = 4;
     }
-    std::string caption;
-    if (unitsSize <= Scratch::kKeptSize) {
-        caption.assign(unitsSize + JoinedRowsCache::kSlack, '\0');
-        caption.resize(d.pairs.convertUnits(units, unitsSize, caption.data()));
-    } else {
-        // A huge caption is converted where it stands and then copied at its exact size,
-        // so that it never holds room for the units it no longer has.
-        caption.assign(rewritten, d.pairs.convertUnits(rewritten, unitsSize, rewritten));
-    }
+    // Converted where they stand (no unit grows), then copied at the caption's exact
+    // size: a caption is about half as long as its units, and a file's captions are held
+    // together until the transcript is written.
+    std::string caption(rewritten, d.pairs.convertUnits(rewritten, unitsSize, rewritten));
     s.shrinkIfHuge();
     return caption;
 }

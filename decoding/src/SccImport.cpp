@@ -32,18 +32,27 @@ namespace {
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 }  // namespace
 
-std::string& SccLines::OpenBlock() {
-    // A block that is full, or holds a line longer than a block, takes no more lines.
-    if (blocks_.empty() || blocks_.back().text.size() >= kBlockSize) {
+void SccLines::Keep() {
+    const std::size_t length = scratch_.size();
+    if (length >= kBlockSize / 4) {
+        // A long line becomes a block of its own as it stands, never copied.
         Block block;
-        block.text.reserve(kBlockSize);
+        block.text = std::move(scratch_);
+        scratch_ = std::string();
         blocks_.push_back(std::move(block));
+        lines_.push_back(Span{static_cast<std::uint32_t>(blocks_.size() - 1), 0, length});
+    } else {
+        if (blocks_.empty() || blocks_.back().text.capacity() - blocks_.back().text.size() < length ||
+            blocks_.back().text.size() >= kBlockSize) {
+            Block block;
+            block.text.reserve(kBlockSize);
+            blocks_.push_back(std::move(block));
+        }
+        std::string& text = blocks_.back().text;
+        lines_.push_back(Span{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(text.size()),
+                              length});
+        text.append(scratch_);
     }
-    return blocks_.back().text;
-}
-
-void SccLines::Kept(std::size_t offset, std::size_t length) {
-    lines_.push_back(Span{blocks_.size() - 1, offset, length});
     blocks_.back().lastLine = lines_.size() - 1;
 }
 
@@ -58,6 +67,7 @@ void SccLines::ReleaseBefore(std::size_t index) noexcept {
 void SccLines::Release() noexcept {
     std::vector<Block>().swap(blocks_);
     std::vector<Span>().swap(lines_);
+    std::string().swap(scratch_);
     released_ = 0;
 }
 

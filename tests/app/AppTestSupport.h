@@ -15,6 +15,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/ProjectPicture.h"
 #include "app/Window1.h"
@@ -34,6 +36,23 @@ inline std::string readBytes(const std::filesystem::path& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+// The file's lines as the import must see them, worked out here on their own: LF, CRLF
+// and a lone CR end a line, a byte-order mark at the very start is skipped, and empty
+// lines are dropped.
+inline std::vector<std::string> nonEmptyLines(std::string bytes) {
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0)
+        bytes.erase(0, 3);
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : bytes + "\n") {
+        if (c != '\n' && c != '\r')
+            line += c;
+        else if (!line.empty())
+            lines.push_back(std::exchange(line, {}));
+    }
+    return lines;
 }
 
 inline void flushEvents() {

@@ -1,5 +1,7 @@
 #include "toolkit/Runtime.h"
 
+#include <malloc.h>
+
 #include <QApplication>
 #include <QObject>
 #include <QTimer>
@@ -565,6 +567,11 @@ void RuntimeInitExternalClasses() {
 bool RuntimeInit(int& argc, char** argv) {
     RuntimeState& s = State();
     s.initError.clear();
+    // Blocks of half a megabyte and more get pages of their own, which go back to the
+    // system the moment they are freed. The allocator would otherwise start keeping them
+    // once the first is freed, and a conversion that lets go of a file's lines block by
+    // block, while its captions grow, would hold both.
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024);
     if (!QCoreApplication::instance()) {
         auto set = [](const char* name) {
             const char* v = std::getenv(name);

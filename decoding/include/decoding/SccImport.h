@@ -40,13 +40,10 @@ public:
     // to the string it is given; an empty line is not kept.
     template <class AppendLine>
     void Read(AppendLine&& appendLine) {
-        // The line goes straight to the end of the last block, so even a line of a
-        // hundred megabytes is held once.
-        std::string& text = OpenBlock();
-        const std::size_t before = text.size();
-        appendLine(text);
-        if (text.size() != before)
-            Kept(before, text.size() - before);
+        scratch_.clear();
+        appendLine(scratch_);
+        if (!scratch_.empty())
+            Keep();
     }
     // Lets go of the text of every line before `index`; those lines must not be read
     // again.
@@ -58,17 +55,18 @@ private:
         std::string text;            // lines end to end, reserved to the block's size
         std::size_t lastLine = 0;    // index of the last line in the block
     };
-    struct Span {
-        std::size_t block;
-        std::size_t offset;
-        std::size_t length;
+    struct Span {  // 16 bytes: a file of short lines holds hundreds of thousands
+        std::uint32_t block;
+        std::uint32_t offset;  // within a block of about a megabyte
+        std::uint64_t length;
     };
-    std::string& OpenBlock();
-    void Kept(std::size_t offset, std::size_t length);
+    // Files the line in `scratch_` at the end of the last block, or in a block of its own.
+    void Keep();
 
     std::vector<Block> blocks_;
     std::vector<Span> lines_;
     std::size_t released_ = 0;  // blocks before this one are let go
+    std::string scratch_;       // the line being read; its room serves every line
 };
 
 // The file's lines in order without the empty ones: `appendLine` adds the next line to
