@@ -409,8 +409,17 @@ bool Window1::writeTranscript(const tk::Ref<tk::FolderItem>& target, const std::
         const tk::Ref<tk::TextOutputStream> out = target->CreateTextFile();
         out->WriteLine(transcriptTitle(fileName));
         out->WriteLine("");
-        out->WriteLine(body);
+        // The body's line, a megabyte at a time with a turn of the event loop between:
+        // the window stays live while a long transcript goes to disk. Once begun, the
+        // file is finished even if the window closes meanwhile.
+        constexpr std::size_t kPiece = std::size_t{1} << 20;
+        for (std::size_t at = 0; at < body.size(); at += kPiece) {
+            out->Write(std::string_view(body).substr(at, kPiece));
+            tk::RuntimeBackgroundTask();
+        }
+        out->WriteLine("");
         out->Close();
+        tk::RuntimeBackgroundTask();
     } catch (const tk::IOException& e) {
         tk::MsgBox(e.what());
         return false;
@@ -422,6 +431,7 @@ void Window1::endRequest(std::string_view status) {
     progressText(*this).SetText(status);
     progressBar(*this).SetValue(0);
     captionArray2.RemoveAll();
+    tk::RuntimeBackgroundTask();  // letting go of a large file's captions takes a while
     timeCodeArray.RemoveAll();
 }
 
