@@ -88,18 +88,17 @@ inline void click(const tk::Ref<tk::RectControl>& control) {
     flushEvents();
 }
 
-// An application folder of its own: Quillet/Contents/MacOS/Quillet, and Resources with
-// or without the picture. Makes the picture look-up use it for the test's lifetime.
+// An application folder of its own, Quillet/Contents/MacOS/Quillet and Resources, with
+// or without the project's picture: the picture look-up uses it for the object's lifetime.
 class AppFolder {
 public:
     AppFolder() {
+        static int count = 0;
         root_ = std::filesystem::temp_directory_path() /
-                ("quillet-app-" + std::to_string(QCoreApplication::applicationPid()) + "-" +
-                 std::to_string(counter()++));
+                ("quillet-app-" + std::to_string(::getpid()) + "-" + std::to_string(count++));
         std::filesystem::create_directories(root_ / "Quillet/Contents/MacOS");
         std::filesystem::create_directories(root_ / "Quillet/Contents/Resources");
-        executable_ = root_ / "Quillet/Contents/MacOS/Quillet";
-        const std::string exe = executable_.string();
+        const std::string exe = (root_ / "Quillet/Contents/MacOS/Quillet").string();
         _x_Quillet::SetExecutableItemGetter([exe] { return tk::FolderItem::FromPath(exe); });
         _x_Quillet::ResetCache();
     }
@@ -109,37 +108,38 @@ public:
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
     }
-    std::filesystem::path picturePath() const { return root_ / "Quillet/Contents/Resources/Quillet.png"; }
-    // Puts the project's own picture in place (copied from the built application folder).
+    // Copies in the picture of the built application folder, or takes it away.
     void addPicture() const {
-        std::filesystem::copy_file(builtPicture(), picturePath(),
-                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(
+            std::filesystem::path(QUILLET_APP_EXECUTABLE).parent_path().parent_path() / "Resources/Quillet.png",
+            picture(), std::filesystem::copy_options::overwrite_existing);
     }
-    void removePicture() const { std::filesystem::remove(picturePath()); }
-    static std::filesystem::path builtPicture() {
-        return std::filesystem::path(QUILLET_APP_EXECUTABLE).parent_path().parent_path() / "Resources/Quillet.png";
-    }
+    void removePicture() const { std::filesystem::remove(picture()); }
 
 private:
-    static int& counter() {
-        static int n = 0;
-        return n;
-    }
-    std::filesystem::path root_, executable_;
+    std::filesystem::path picture() const { return root_ / "Quillet/Contents/Resources/Quillet.png"; }
+    std::filesystem::path root_;
 };
 
 enum class Layout { Timecode, Line, Paragraph };
 
+// No main window at the start or the end of a test, and dialogs answered by `chooser_`,
+// which the test scripts.
+class ScriptedDialogs : public ::testing::Test {
+protected:
+    void SetUp() override { closeMainWindow(); }
+    void TearDown() override { closeMainWindow(); }
+    std::shared_ptr<tk::ScriptedChooser> chooser_ = std::make_shared<tk::ScriptedChooser>();
+    tk::ScopedDialogChooser scope_{chooser_};
+};
+
 // The shown main window and a fresh folder of the test's own, for whole conversions.
-// Dialogs are answered by `chooser_`: a test scripts it before each run.
-class ConversionFixture : public ::testing::Test {
+class ConversionFixture : public ScriptedDialogs {
 protected:
     void SetUp() override {
         ASSERT_TRUE(tk::RuntimeInit());
-        closeMainWindow();
-        chooser_ = std::make_shared<tk::ScriptedChooser>();
+        ScriptedDialogs::SetUp();
         chooser_->SetAutoDismissMessages(true);
-        scope_ = std::make_unique<tk::ScopedDialogChooser>(chooser_);
         dir_ = std::filesystem::temp_directory_path() /
                ("quillet-" + std::to_string(::getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -152,8 +152,7 @@ protected:
     void TearDown() override {
         tk::TextInputStream::FailReadsAfterForTesting(-1);
         window_.reset();
-        closeMainWindow();
-        scope_.reset();
+        ScriptedDialogs::TearDown();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
@@ -174,8 +173,6 @@ protected:
         return path;
     }
 
-    std::shared_ptr<tk::ScriptedChooser> chooser_;
-    std::unique_ptr<tk::ScopedDialogChooser> scope_;
     tk::Ref<Window1> window_;
     std::filesystem::path dir_;
 };

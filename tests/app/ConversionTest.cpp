@@ -1,13 +1,14 @@
 // Whole conversions through the real "Select SCC File" road: the window's importSCC with
 // its dialogs answered by a script, compared byte for byte with transcripts worked out
 // by hand from the decoding tables and the layout rules.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <chrono>
 #include <random>
-#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace quillet::testing;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 class Conversion : public ConversionFixture {
 protected:
@@ -54,10 +57,8 @@ protected:
         return texts;
     }
     bool saveDialogShown() const {
-        for (const tk::DialogRequest& r : chooser_->Shown())
-            if (r.kind == tk::DialogKind::Save)
-                return true;
-        return false;
+        const auto& shown = chooser_->Shown();
+        return std::any_of(shown.begin(), shown.end(), [](const auto& r) { return r.kind == tk::DialogKind::Save; });
     }
     // After a request that ended without a transcript: nothing pending, lists paired.
     void expectEndedWith(const std::string& message) {
@@ -329,8 +330,7 @@ TEST_F(Conversion, TranscriptThatCannotBeWrittenLeavesTheOldOneAsItWas) {
     // A folder that does not exist.
     chooser_->AnswerPath(input).AnswerPath(dir_ / "missing" / "out.txt");
     window_->importSCC();
-    ASSERT_EQ(messages().size(), 1u);
-    EXPECT_NE(messages()[0].find("out.txt"), std::string::npos);
+    EXPECT_THAT(messages(), ElementsAre(HasSubstr("out.txt")));
     EXPECT_NE(status()->Text(), kDone);
     EXPECT_EQ(bar()->Value(), 0);
     EXPECT_EQ(window_->captionArray2.Count(), 0);
@@ -343,8 +343,7 @@ TEST_F(Conversion, TranscriptThatCannotBeWrittenLeavesTheOldOneAsItWas) {
     chooser_->ClearShown();
     chooser_->AnswerPath(input).AnswerPath(old);
     window_->importSCC();
-    ASSERT_EQ(messages().size(), 1u);
-    EXPECT_NE(messages()[0].find("old.txt"), std::string::npos);
+    EXPECT_THAT(messages(), ElementsAre(HasSubstr("old.txt")));
     EXPECT_EQ(readBytes(old), "an earlier transcript\n");
     EXPECT_NE(status()->Text(), kDone);
 

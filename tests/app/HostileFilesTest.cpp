@@ -68,22 +68,8 @@ std::string repeated(const std::string& unit, std::size_t count) {
     return text;
 }
 
-// prefix, `count` copies of `unit` and suffix, written a megabyte of copies at a time.
-void writeRepeated(const fs::path& path, const std::string& prefix, const std::string& unit, std::size_t count,
-                   const std::string& suffix) {
-    std::ofstream out(path, std::ios::binary);
-    out << prefix;
-    const std::size_t perChunk = std::max<std::size_t>(1, (1u << 20) / unit.size());
-    const std::string chunk = repeated(unit, perChunk);
-    for (std::size_t n = 0; count > 0; count -= n) {
-        n = std::min(count, perChunk);
-        out.write(chunk.data(), static_cast<std::streamsize>(n * unit.size()));
-    }
-    out << suffix;
-}
-
 // Names the first difference instead of printing megabytes.
-::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
+::testing::AssertionResult sameBytes(std::string_view actual, std::string_view expected) {
     if (actual == expected)
         return ::testing::AssertionSuccess();
     const std::size_t at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
@@ -91,8 +77,8 @@ void writeRepeated(const fs::path& path, const std::string& prefix, const std::s
     const std::size_t from = at < 40 ? 0 : at - 40;
     return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
                                          << ", first difference at byte " << at << "\n  actual:   "
-                                         << ::testing::PrintToString(actual.substr(from, 80)) << "\n  expected: "
-                                         << ::testing::PrintToString(expected.substr(from, 80));
+                                         << ::testing::PrintToString(std::string(actual.substr(from, 80))) << "\n  expected: "
+                                         << ::testing::PrintToString(std::string(expected.substr(from, 80)));
 }
 
 bool validUtf8(const std::string& text) {
@@ -140,6 +126,15 @@ struct Limits {
     double extraPeak = 0;
 };
 
+// A layout and timecode mode, and its name in labels.
+struct Mode {
+    Layout layout;
+    bool unbuffered;
+    const char* name;
+};
+const Mode kLines{Layout::Line, false, "line layout"}, kUnbuffered{Layout::Timecode, true, "unbuffered"},
+    kKept{Layout::Timecode, false, "kept timecode"}, kParagraph{Layout::Paragraph, false, "paragraph layout"};
+
 struct Outcome {
     std::string transcript;  // "" when nothing was written
     bool written = false, saveShown = false;
@@ -169,9 +164,9 @@ protected:
         chooser_->SetAutoDismissMessages(false);  // outside a run no dialog may appear
     }
 
-    void set(Layout layout, bool unbuffered) {
-        setLayout(layout);
-        setUnbuffered(unbuffered);
+    void set(const Mode& mode) {
+        setLayout(mode.layout);
+        setUnbuffered(mode.unbuffered);
     }
 
     // One import of `input` with a script of its own, the save dialog answered only when
@@ -227,20 +222,22 @@ protected:
         return o;
     }
 
-    // The import must end in exactly this transcript, without any message.
-    void expectTranscript(const std::string& label, const fs::path& input, const std::string& expected,
+    // In this mode the import must end in exactly this transcript (after its title and
+    // the empty line), without any message.
+    void expectTranscript(const Mode& mode, const std::string& label, const fs::path& input, const std::string& body,
                           const Limits& limits = {}) {
-        const Outcome o = run(label, input, true, limits);
-        EXPECT_TRUE(o.messages.empty()) << label << ": " << (o.messages.empty() ? "" : o.messages.front());
-        ASSERT_TRUE(o.written) << label;
-        EXPECT_TRUE(sameBytes(o.transcript, expected)) << label;
-        EXPECT_EQ(status()->Text(), kDone) << label;
-        EXPECT_EQ(window_->captionArray2.Count(), 0) << label;
-        expectStillUsable(label);
-    }
-    void expectTranscript(const std::string& label, const std::string& name, const std::string& bytes,
-                          const std::string& expected, const Limits& limits = {}) {
-        expectTranscript(label, file(name, bytes), expected, limits);
+        set(mode);
+        const std::string what = label + ", " + mode.name;
+        const Outcome o = run(what, input, true, limits);
+        EXPECT_TRUE(o.messages.empty()) << what << ": " << (o.messages.empty() ? "" : o.messages.front());
+        ASSERT_TRUE(o.written) << what;
+        const std::string title = "Transcripts of " + input.filename().string() + "\n\n";
+        const std::string_view t = o.transcript;
+        EXPECT_TRUE(sameBytes(t.substr(0, title.size()), title)) << what;
+        EXPECT_TRUE(sameBytes(t.substr(std::min(t.size(), title.size())), body)) << what;
+        EXPECT_EQ(status()->Text(), kDone) << what;
+        EXPECT_EQ(window_->captionArray2.Count(), 0) << what;
+        expectStillUsable(what);
     }
 
     // The import must end with exactly this one message and write nothing.
@@ -254,16 +251,11 @@ protected:
 
     // A normal small conversion right after: the window is still fit for work.
     void expectStillUsable(const std::string& after) {
-        const bool unbuffered = controlOf<tk::RadioButton>(window_, "RadioButton1")->Value();
-        const Layout layout = controlOf<tk::CheckBox>(window_, "TimecodeBox")->Value()    ? Layout::Timecode
-                              : controlOf<tk::CheckBox>(window_, "ParagraphBox")->Value() ? Layout::Paragraph
-                                                                                         : Layout::Line;
-        set(Layout::Timecode, false);
+        set(kKept);
         const Outcome o = run("  then a normal file", file("fine.scc", "Scenarist_SCC V1.0\n\n00:00:01:00\tc8e9\n"), true);
         EXPECT_EQ(o.transcript, "Transcripts of fine.scc\n\n[00:00:01:00]\tHi\n\n\n") << "after " << after;
         EXPECT_TRUE(o.messages.empty()) << "after " << after;
         EXPECT_EQ(status()->Text(), kDone) << "after " << after;
-        set(layout, unbuffered);
     }
 };
 
@@ -284,7 +276,7 @@ TEST_F(HostileFiles, RandomBytesEndInATranscriptOrTheMessage) {
         const bool allHaveTimecodes =
             std::all_of(lines.begin() + std::min<std::ptrdiff_t>(1, std::ssize(lines)), lines.end(), hasTwoDigitsAndColon);
         for (bool unbuffered : {false, true}) {
-            set(Layout::Timecode, unbuffered);
+            set(unbuffered ? kUnbuffered : kKept);
             const std::string mode = label + (unbuffered ? ", unbuffered" : ", kept");
             const Outcome o = run(mode, input, allHaveTimecodes);
             if (!allHaveTimecodes) {
@@ -354,19 +346,14 @@ TEST_F(HostileFiles, RandomBytesEndInATranscriptOrTheMessage) {
 
 TEST_F(HostileFiles, HundredMegabyteCaptionLine) {
     // "c8e9" is "Hi". n groups with spaces between them make a code field of 5n - 1
-    // characters, so an offset of (5n - 1) / 150 s.
+    // characters, so an offset of (5n - 1) / 150 s: 666666.66 s (66666.66 s sanitized).
     const std::size_t groups = kSanitized ? 2'000'000 : 20'000'000;
-    const std::string timecode = kSanitized ? "18:31:06.66" : "185:11:06.66";  // 66666.66 s and 666666.66 s
-    const fs::path input = dir_ / "big.scc";
-    writeRepeated(input, "Scenarist_SCC V1.0\n00:00:00:00\tc8e9", " c8e9", groups - 1, "\n");
+    const fs::path input = file("big.scc", "Scenarist_SCC V1.0\n00:00:00:00\tc8e9" + repeated(" c8e9", groups - 1) + "\n");
     ASSERT_EQ(fs::file_size(input), 19 + 12 + 5 * groups - 1 + 1);
-
-    set(Layout::Timecode, true);
-    expectTranscript(std::to_string(fs::file_size(input) / 1'000'000) + " MB line, unbuffered", input,
-                     "Transcripts of big.scc\n\n[" + timecode + "]\t" + repeated("Hi", groups) + "\n\n\n");
-    // The same line in the paragraph layout.
-    set(Layout::Paragraph, false);
-    expectTranscript("same line, paragraph layout", input, "Transcripts of big.scc\n\n " + repeated("Hi", groups) + "\n");
+    const std::string label = std::to_string(fs::file_size(input) / 1'000'000) + " MB line";
+    expectTranscript(kUnbuffered, label, input,
+                     (kSanitized ? "[18:31:06.66]\t" : "[185:11:06.66]\t") + repeated("Hi", groups) + "\n\n\n");
+    expectTranscript(kParagraph, label, input, " " + repeated("Hi", groups) + "\n");
 }
 
 // ---- Bytes a text file should not hold ------------------------------------------------
@@ -374,79 +361,61 @@ TEST_F(HostileFiles, HundredMegabyteCaptionLine) {
 TEST_F(HostileFiles, NulBytesAreKeptAsCharacters) {
     // A NUL is one more character: it forms units like any other, counts for the offset,
     // and stops Val as any non-digit does.
-    const std::string text = "Scenarist\0SCC V1.0\n00:00:01:00\tc8e9 \0\0 c8e9\n00:00:\0" "02:00\t\0c8e9\n"s;
-    set(Layout::Line, false);
-    expectTranscript("NUL bytes, line layout", "nul.scc", text, "Transcripts of nul.scc\n\nHi\0\0Hi\n\0c8e\n\n"s);
-    set(Layout::Timecode, true);
-    expectTranscript("NUL bytes, unbuffered", "nul.scc", text,
-                     "Transcripts of nul.scc\n\n[00:00:01.08]\tHi\0\0Hi\n\n[00:00:00.03]\t\0c8e\n\n\n"s);
-    set(Layout::Timecode, false);
-    expectTranscript("NUL bytes, kept timecode", "nul.scc", text,
-                     "Transcripts of nul.scc\n\n[00:00:01:00]\tHi\0\0Hi\n\n[00:00:\0" "02:00]\t\0c8e\n\n\n"s);
+    const fs::path input = file("nul.scc", "Scenarist\0SCC V1.0\n00:00:01:00\tc8e9 \0\0 c8e9\n00:00:\0" "02:00\t\0c8e9\n"s);
+    expectTranscript(kLines, "NUL bytes", input, "Hi\0\0Hi\n\0c8e\n\n"s);
+    expectTranscript(kUnbuffered, "NUL bytes", input, "[00:00:01.08]\tHi\0\0Hi\n\n[00:00:00.03]\t\0c8e\n\n\n"s);
+    expectTranscript(kKept, "NUL bytes", input, "[00:00:01:00]\tHi\0\0Hi\n\n[00:00:\0" "02:00]\t\0c8e\n\n\n"s);
     // Nothing but NULs: one header line, no caption.
-    expectTranscript("NUL bytes only", "nuls.scc", std::string(5000, '\0'), "Transcripts of nuls.scc\n\n\n");
+    expectTranscript(kKept, "NUL bytes only", file("nuls.scc", std::string(5000, '\0')), "\n");
 }
 
 TEST_F(HostileFiles, InvalidUtf8BecomesReplacementCharacters) {
     // f0 9f 98 is one truncated sequence, c0 and af are two bad bytes, ed a0 80 a
     // surrogate of three: six U+FFFD in all, so the code field has 11 characters (0.0733 s)
     // and cuts into "c8", "e9" and three pairs of U+FFFD.
-    const std::string text = "Scenarist_SCC V1.0\n00:00:01:00\tc8e9 \xF0\x9F\x98\xC0\xAF\xED\xA0\x80\n"
-                             "00:00:02:00\xFF\t9420\n";
+    const fs::path input = file("utf8.scc", "Scenarist_SCC V1.0\n00:00:01:00\tc8e9 \xF0\x9F\x98\xC0\xAF\xED\xA0\x80\n"
+                                            "00:00:02:00\xFF\t9420\n");
     const std::string six = repeated(kFffd, 6);
-    set(Layout::Line, false);
-    expectTranscript("invalid UTF-8, line layout", "utf8.scc", text, "Transcripts of utf8.scc\n\nHi" + six + "\n  \n\n");
-    set(Layout::Timecode, true);
-    expectTranscript("invalid UTF-8, unbuffered", "utf8.scc", text,
-                     "Transcripts of utf8.scc\n\n[00:00:01.07]\tHi" + six + "\n\n[00:00:02.03]\t  \n\n\n");
-    set(Layout::Timecode, false);
-    expectTranscript("invalid UTF-8, kept timecode", "utf8.scc", text,
-                     "Transcripts of utf8.scc\n\n[00:00:01:00]\tHi" + six + "\n\n[00:00:02:00" + kFffd + "]\t  \n\n\n");
+    expectTranscript(kLines, "invalid UTF-8", input, "Hi" + six + "\n  \n\n");
+    expectTranscript(kUnbuffered, "invalid UTF-8", input, "[00:00:01.07]\tHi" + six + "\n\n[00:00:02.03]\t  \n\n\n");
+    expectTranscript(kKept, "invalid UTF-8", input, "[00:00:01:00]\tHi" + six + "\n\n[00:00:02:00" + kFffd + "]\t  \n\n\n");
 }
 
 TEST_F(HostileFiles, LoneCarriageReturns) {
-    set(Layout::Line, false);
-    expectTranscript("CR, CRLF and LF mixed", "cr.scc", "h\r\r00:00:01:00\tc8e9\r\n\r00:00:02:00\t9420 c8e9\n\r",
-                     "Transcripts of cr.scc\n\nHi\nHi\n\n");
+    expectTranscript(kLines, "CR, CRLF and LF mixed",
+                     file("cr.scc", "h\r\r00:00:01:00\tc8e9\r\n\r00:00:02:00\t9420 c8e9\n\r"), "Hi\nHi\n\n");
     // Two hundred thousand caption lines ended by CR alone: no LF anywhere to find. These
     // shortest of lines (17 bytes) cost more than their size in the lists and the line
     // store: 100 bytes a line are allowed beyond three times the size, and nothing of it
     // may stay once the request has ended.
-    const std::size_t count = 200'000;
-    writeRepeated(dir_ / "crs.scc", "Scenarist_SCC V1.0\r", "00:00:01:00\tc8e9\r", count, "");
-    expectTranscript("200000 lines ended by CR", dir_ / "crs.scc",
-                     "Transcripts of crs.scc\n\n" + repeated("Hi\n", count) + "\n", {.extraPeak = 100.0 * count});
+    expectTranscript(kLines, "200000 lines ended by CR",
+                     file("crs.scc", "Scenarist_SCC V1.0\r" + repeated("00:00:01:00\tc8e9\r", 200'000)), repeated("Hi\n", 200'000) + "\n",
+                     {.extraPeak = 100.0 * 200'000});
 }
 
 TEST_F(HostileFiles, ByteOrderMarks) {
     // Skipped at the start, so the empty line after it is dropped and the next line is
     // the header. Anywhere else U+FEFF is a character: here the odd last one of a code
     // field (6 characters: 0.04 s), and then the start of a timecode that Val reads as 0.
-    set(Layout::Timecode, true);
-    expectTranscript("BOM, then an empty line", "bom.scc",
-                     "\xEF\xBB\xBF\r\n00:00:01:00\t9420\n00:00:02:00\tc8e9 \xEF\xBB\xBF\n",
-                     "Transcripts of bom.scc\n\n[00:00:02.04]\tHi\n\n\n");
-    expectTranscript("BOM before a timecode", "bom.scc", "h\n\xEF\xBB\xBF" "00:00:01:00\tc8e9\n",
-                     "Transcripts of bom.scc\n\n[00:00:01.03]\tHi\n\n\n");
-    set(Layout::Timecode, false);
-    expectTranscript("BOM before a kept timecode", "bom.scc", "h\n\xEF\xBB\xBF" "00:00:01:00\tc8e9\n",
-                     "Transcripts of bom.scc\n\n[\xEF\xBB\xBF" "00:00:01:00]\tHi\n\n\n");
+    expectTranscript(kUnbuffered, "BOM, then an empty line",
+                     file("bom.scc", "\xEF\xBB\xBF\r\n00:00:01:00\t9420\n00:00:02:00\tc8e9 \xEF\xBB\xBF\n"),
+                     "[00:00:02.04]\tHi\n\n\n");
+    const fs::path input = file("bom2.scc", "h\n\xEF\xBB\xBF" "00:00:01:00\tc8e9\n");
+    expectTranscript(kUnbuffered, "BOM before a timecode", input, "[00:00:01.03]\tHi\n\n\n");
+    expectTranscript(kKept, "BOM before a timecode", input, "[\xEF\xBB\xBF" "00:00:01:00]\tHi\n\n\n");
     for (const std::string& bytes : {"\xEF\xBB\xBF"s, "\xEF\xBB"s, "\xEF\xBB\xBF\xEF\xBB\xBF"s, "\xEF\xBB\xBF\n\n"s})
-        expectTranscript("BOM only (" + std::to_string(bytes.size()) + " bytes)", "bomonly.scc", bytes,
-                         "Transcripts of bomonly.scc\n\n\n");
+        expectTranscript(kKept, "BOM only (" + std::to_string(bytes.size()) + " bytes)", file("bomonly.scc", bytes), "\n");
 }
 
 TEST_F(HostileFiles, MillionsOfEmptyLines) {
-    // A million empty lines of each kind of line end around two caption lines.
+    // A million empty lines of each kind of line end around two caption lines; and
+    // nothing but empty lines: no header, no caption.
     const fs::path input = file("empty.scc", "Scenarist_SCC V1.0\n" + std::string(1'000'000, '\r') +
                                                  "00:00:01:00\tc8e9\n" + std::string(1'000'000, '\n') +
                                                  "00:00:02:00\t9420 c8e9\n" + repeated("\r\n", 1'000'000));
-    set(Layout::Timecode, true);
-    expectTranscript("a million empty lines of each kind", input,
-                     "Transcripts of empty.scc\n\n[00:00:01.03]\tHi\n\n[00:00:02.06]\tHi\n\n\n");
-    // Nothing but empty lines: no header, no caption.
-    writeRepeated(dir_ / "blank.scc", "", "\n", 1'000'000, "");
-    expectTranscript("a million empty lines alone", dir_ / "blank.scc", "Transcripts of blank.scc\n\n\n");
+    expectTranscript(kUnbuffered, "a million empty lines of each kind", input,
+                     "[00:00:01.03]\tHi\n\n[00:00:02.06]\tHi\n\n\n");
+    expectTranscript(kUnbuffered, "a million empty lines alone", file("blank.scc", std::string(1'000'000, '\n')), "\n");
 }
 
 // ---- Lines and fields out of shape ------------------------------------------------------
@@ -454,24 +423,18 @@ TEST_F(HostileFiles, MillionsOfEmptyLines) {
 TEST_F(HostileFiles, CaptionLinesWithoutATab) {
     // Without a tab the whole line is the timecode and the code field is empty (offset 0,
     // caption of two spaces); Val stops at the space after "00".
-    const std::string text = "h\n00:00:01:00 c8e9 c8e9\n12:\n";
-    set(Layout::Timecode, false);
-    expectTranscript("no tab, kept timecode", "notab.scc", text,
-                     "Transcripts of notab.scc\n\n[00:00:01:00 c8e9 c8e9]\t  \n\n[12:]\t  \n\n\n");
-    set(Layout::Timecode, true);
-    expectTranscript("no tab, unbuffered", "notab.scc", text,
-                     "Transcripts of notab.scc\n\n[00:00:01.00]\t  \n\n[12:00:00.00]\t  \n\n\n");
+    const fs::path input = file("notab.scc", "h\n00:00:01:00 c8e9 c8e9\n12:\n");
+    expectTranscript(kKept, "no tab", input, "[00:00:01:00 c8e9 c8e9]\t  \n\n[12:]\t  \n\n\n");
+    expectTranscript(kUnbuffered, "no tab", input, "[00:00:01.00]\t  \n\n[12:00:00.00]\t  \n\n\n");
     // A tab first: an empty timecode, and a code field of 11 characters that is cut as
     // text ("00", ":0", "0:", "01", ":0"; the last "0" is dropped).
-    expectTranscript("tab first, unbuffered", "tabfirst.scc", "h\n\t00:00:01:00\n",
-                     "Transcripts of tabfirst.scc\n\n[00:00:00.07]\t00:00:01:0\n\n\n");
+    expectTranscript(kUnbuffered, "tab first", file("tabfirst.scc", "h\n\t00:00:01:00\n"),
+                     "[00:00:00.07]\t00:00:01:0\n\n\n");
     // A megabyte without a tab.
-    writeRepeated(dir_ / "longnotab.scc", "h\n00:00:01:00", " c8e9", 200'000, "\n");
-    expectTranscript("1 MB line without a tab, unbuffered", dir_ / "longnotab.scc",
-                     "Transcripts of longnotab.scc\n\n[00:00:01.00]\t  \n\n\n");
-    set(Layout::Timecode, false);
-    expectTranscript("1 MB line without a tab, kept", dir_ / "longnotab.scc",
-                     "Transcripts of longnotab.scc\n\n[00:00:01:00" + repeated(" c8e9", 200'000) + "]\t  \n\n\n");
+    const fs::path longLine = file("longnotab.scc", "h\n00:00:01:00" + repeated(" c8e9", 200'000) + "\n");
+    expectTranscript(kUnbuffered, "1 MB line without a tab", longLine, "[00:00:01.00]\t  \n\n\n");
+    expectTranscript(kKept, "1 MB line without a tab", longLine,
+                     "[00:00:01:00" + repeated(" c8e9", 200'000) + "]\t  \n\n\n");
     // A line of spaces only, and a line without two digits and a colon: the message.
     expectMessage("line of spaces", file("spaces.scc", "h\n00:00:01:00\tc8e9\n      \n"), kNoTimecode);
     expectMessage("line without a timecode", file("none.scc", "h\n0:0:1:0\tc8e9\n"), kNoTimecode);
@@ -479,7 +442,7 @@ TEST_F(HostileFiles, CaptionLinesWithoutATab) {
 
 TEST_F(HostileFiles, OddTimecodes) {
     // The code field "9420" decodes to two spaces and adds 4 / 150 s (0.0267 s).
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"01:02", "01:02:00.03"},               // two fields: the missing ones count as 0
         {"01:02:03", "01:02:03.03"},            // three fields
         {"01:02:03:15:07", "01:02:03.53"},      // a fifth field is ignored
@@ -488,63 +451,41 @@ TEST_F(HostileFiles, OddTimecodes) {
         {"00:-5:00:00", "00:00:00.00"},         // -300 s: no time before the start
         {"00:00:00:-1", "00:00:00.00"},         // a hair before the start
         {"00:00:01.5:00", "00:00:01.53"},       // a fraction in the seconds
-        {"12345678901234567890:00:00:00", "1000000000:00:00.00"},  // clamped at a billion hours
-        {"00:00:00:12345678901234567890", "1000000000:00:00.00"},  // also through the frames
-        {"00000000000000000001:00:00:00", "01:00:00.03"},          // leading zeros only
+        {"00000000000000000001:00:00:00", "01:00:00.03"},  // leading zeros only
+        // Clamped at a billion hours: 20 digits and 400, whichever field holds them.
+        {"12345678901234567890:00:00:00", "1000000000:00:00.00"},
+        {"00:00:00:12345678901234567890", "1000000000:00:00.00"},
+        {"1" + std::string(399, '0') + ":00:00:00", "1000000000:00:00.00"},
+        {"00:00:00:1" + std::string(399, '0'), "1000000000:00:00.00"},
+        {"00:1" + std::string(399, '0') + ":00:00", "1000000000:00:00.00"},
     };
-    std::string text = "Scenarist_SCC V1.0\n";
-    std::string kept = "Transcripts of tc.scc\n\n", unbuffered = kept;
+    std::string text = "Scenarist_SCC V1.0\n", kept, unbuffered;
     for (const auto& [timecode, time] : cases) {
-        text += timecode + "\t9420\n"s;
-        kept += "["s + timecode + "]\t  \n\n";
+        text += timecode + "\t9420\n";
+        kept += "[" + timecode + "]\t  \n\n";
         unbuffered += "["s + time + "]\t  \n\n";
     }
     // One field, with the two digits and colon only in the code field; letters alone,
     // with them after a second tab.
-    text += "5\t9420 12:34\nab:cd:ef:gh\t9420\t00:\n";
-    kept += "[5]\t12:3\n\n[ab:cd:ef:gh]\t  \n\n\n";
-    unbuffered += "[05:00:00.07]\t12:3\n\n[00:00:00.03]\t  \n\n\n";
-
-    set(Layout::Timecode, false);
-    expectTranscript("odd timecodes, kept", "tc.scc", text, kept);
-    set(Layout::Timecode, true);
-    expectTranscript("odd timecodes, unbuffered", "tc.scc", text, unbuffered);
-}
-
-TEST_F(HostileFiles, HugeDigitRunsClampAlike) {
-    // 20 digits and 400 digits are both far beyond a billion hours, whichever field
-    // holds them, and must come out alike.
-    const std::string digits400 = "1" + std::string(399, '0');
-    const std::vector<std::string> timecodes = {"12345678901234567890:00:00:00", digits400 + ":00:00:00",
-                                                "00:00:00:" + digits400, "00:" + digits400 + ":00:00"};
-    std::string text = "h\n", kept = "Transcripts of digits.scc\n\n";
-    for (const std::string& timecode : timecodes) {
-        text += timecode + "\t9420\n";
-        kept += "[" + timecode + "]\t  \n\n";
-    }
-    set(Layout::Timecode, false);
-    expectTranscript("20- and 400-digit fields, kept", "digits.scc", text, kept + "\n");
-    set(Layout::Timecode, true);
-    expectTranscript("20- and 400-digit fields, unbuffered", "digits.scc", text,
-                     "Transcripts of digits.scc\n\n" + repeated("[1000000000:00:00.00]\t  \n\n", 4) + "\n");
+    const fs::path input = file("tc.scc", text + "5\t9420 12:34\nab:cd:ef:gh\t9420\t00:\n");
+    expectTranscript(kKept, "odd timecodes", input, kept + "[5]\t12:3\n\n[ab:cd:ef:gh]\t  \n\n\n");
+    expectTranscript(kUnbuffered, "odd timecodes", input, unbuffered + "[05:00:00.07]\t12:3\n\n[00:00:00.03]\t  \n\n\n");
 }
 
 TEST_F(HostileFiles, OddCodeFields) {
-    const std::string text = "h\n"
-                             "00:00:01:00\tC8E9 2C80\n"     // upper case: "Hi,"
-                             "00:00:02:00\tc8e9 c\n"        // odd length: the last "c" forms no unit
-                             "00:00:03:00\tc8e9 c8e\n"      // "c8", "e9", "c8"; "e" dropped
-                             "00:00:04:00\tc8 e9 20 c8\n"   // words of two digits: "Hi H"
-                             "00:00:05:00\tc8e9c8e9\n"      // no spaces: "HiHi"
-                             "00:00:06:00\t\n"              // empty: two spaces
-                             "00:00:07:00\t7f80 7f80 7f80\n";  // three bars: one cleaned, two spaces
-    set(Layout::Line, false);
-    expectTranscript("odd code fields, line layout", "codes.scc", text,
-                     "Transcripts of codes.scc\n\nHi,\nHi\nHiH\nHi H\nHiHi\n  \n  \n\n");
-    set(Layout::Timecode, true);  // offsets of 9, 6, 8, 11, 8, 0 and 14 characters
-    expectTranscript("odd code fields, unbuffered", "codes.scc", text,
-                     "Transcripts of codes.scc\n\n[00:00:01.06]\tHi,\n\n[00:00:02.04]\tHi\n\n[00:00:03.05]\tHiH\n\n"
-                     "[00:00:04.07]\tHi H\n\n[00:00:05.05]\tHiHi\n\n[00:00:06.00]\t  \n\n[00:00:07.09]\t  \n\n\n");
+    const fs::path input = file("codes.scc", "h\n"
+                                             "00:00:01:00\tC8E9 2C80\n"     // upper case: "Hi,"
+                                             "00:00:02:00\tc8e9 c\n"        // odd length: the last "c" forms no unit
+                                             "00:00:03:00\tc8e9 c8e\n"      // "c8", "e9", "c8"; "e" dropped
+                                             "00:00:04:00\tc8 e9 20 c8\n"   // words of two digits: "Hi H"
+                                             "00:00:05:00\tc8e9c8e9\n"      // no spaces: "HiHi"
+                                             "00:00:06:00\t\n"              // empty: two spaces
+                                             "00:00:07:00\t7f80 7f80 7f80\n");  // three bars: one cleaned, two spaces
+    expectTranscript(kLines, "odd code fields", input, "Hi,\nHi\nHiH\nHi H\nHiHi\n  \n  \n\n");
+    // Offsets of 9, 6, 8, 11, 8, 0 and 14 characters.
+    expectTranscript(kUnbuffered, "odd code fields", input,
+                     "[00:00:01.06]\tHi,\n\n[00:00:02.04]\tHi\n\n[00:00:03.05]\tHiH\n\n[00:00:04.07]\tHi H\n\n"
+                     "[00:00:05.05]\tHiHi\n\n[00:00:06.00]\t  \n\n[00:00:07.09]\t  \n\n\n");
 }
 
 TEST_F(HostileFiles, FourMegabyteCodeFields) {
@@ -554,23 +495,20 @@ TEST_F(HostileFiles, FourMegabyteCodeFields) {
     // clean-up deletes the first, the rest become spaces).
     const std::size_t glued = kSanitized ? 250'000 : 1'000'000;
     const struct {
-        const char* name;
         const char* unit;
         std::size_t count;
         std::string caption;
     } cases[] = {
-        {"nospace.scc", "c8e9", glued, repeated("Hi", glued)},
-        {"words.scc", "c8 e9 ", 700'000, repeated("Hi", 700'000)},
-        {"upper.scc", "C8E9 ", 800'000, repeated("Hi", 800'000)},
-        {"codes.scc", "9420 ", 800'000, "  "},
-        {"bars.scc", "7f80 ", 800'000, std::string(799'999, ' ')},
+        {"c8e9", glued, repeated("Hi", glued)},
+        {"c8 e9 ", 700'000, repeated("Hi", 700'000)},
+        {"C8E9 ", 800'000, repeated("Hi", 800'000)},
+        {"9420 ", 800'000, "  "},
+        {"7f80 ", 800'000, std::string(799'999, ' ')},
     };
-    set(Layout::Line, false);
     for (const auto& c : cases) {
-        writeRepeated(dir_ / c.name, "h\n00:00:01:00\t", c.unit, c.count, "\n");
-        expectTranscript(std::string("MB-long field of \"") + c.unit + "\"", dir_ / c.name,
-                         "Transcripts of " + std::string(c.name) + "\n\n" + c.caption + "\n\n",
-                         {.maxSeconds = 0.5, .sanitizedSlowdown = 20});
+        expectTranscript(kLines, std::string("MB-long field of \"") + c.unit + "\"",
+                         file("field.scc", "h\n00:00:01:00\t" + repeated(c.unit, c.count) + "\n"),
+                         c.caption + "\n\n", {.maxSeconds = 0.5, .sanitizedSlowdown = 20});
     }
 }
 
@@ -636,8 +574,8 @@ TEST_F(HostileFiles, ReadsThatFail) {
     // At the first byte, inside the byte-order mark, at a block's end, in the middle, and
     // at the very end, where even the read that would find the end fails; one byte more
     // than the file holds, and every read succeeds.
-    set(Layout::Line, false);
     for (const std::int64_t after : {std::int64_t{0}, std::int64_t{2}, std::int64_t{65536}, size / 2, size, size + 1}) {
+        set(kLines);
         tk::TextInputStream::FailReadsAfterForTesting(after);
         const std::string label = "read fails after " + std::to_string(after) + " bytes";
         const Outcome o = run(label, input, after > size);

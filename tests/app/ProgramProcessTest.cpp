@@ -12,7 +12,6 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
-#include <memory>
 
 #include "VirtualDisplay.h"
 
@@ -44,7 +43,6 @@ bool runTool(const QProcessEnvironment& env, const QString& program, const QStri
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-
 TEST(ProgramProcess, ShowsItsWindowAndQuitsFromTheMenu) {
     const QString xdotool = QStandardPaths::findExecutable("xdotool");
     if (QStandardPaths::findExecutable("Xvfb").isEmpty() || xdotool.isEmpty())
@@ -61,9 +59,7 @@ TEST(ProgramProcess, ShowsItsWindowAndQuitsFromTheMenu) {
     ASSERT_TRUE(program.waitForStarted(10000));
 
     QString window;
-    const bool appeared =
-        runTool(env, xdotool, {"search", "--sync", "--onlyvisible", "--name", "^Quillet$"}, &window);
-    if (!appeared) {
+    if (!runTool(env, xdotool, {"search", "--sync", "--onlyvisible", "--name", "^Quillet$"}, &window)) {
         program.kill();
         program.waitForFinished();
         FAIL() << "no visible window titled Quillet appeared; program said: "
@@ -77,36 +73,29 @@ TEST(ProgramProcess, ShowsItsWindowAndQuitsFromTheMenu) {
     // Into the picture, which answers no click, then the quit shortcut.
     ASSERT_TRUE(runTool(env, xdotool, {"mousemove", "--window", window, "60", "80", "click", "1"}, nullptr));
     ASSERT_TRUE(runTool(env, xdotool, {"key", "ctrl+q"}, nullptr));
-    const bool ended = program.waitForFinished(20000);
-    if (!ended) {
+    if (!program.waitForFinished(20000)) {
         program.kill();
         program.waitForFinished();
+        FAIL() << "the program did not quit on Ctrl+Q";
     }
-    ASSERT_TRUE(ended) << "the program did not quit on Ctrl+Q";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
 }
 
-void expectOneLineAndFailure(const QProcessEnvironment& env) {
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QUILLET_APP_EXECUTABLE, {});
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);  // no crash, no core dump
-    EXPECT_NE(program.exitCode(), 0);
-    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
-    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
-    EXPECT_TRUE(err.startsWith("Quillet: ")) << err.toStdString();
-    EXPECT_TRUE(err.contains("display")) << err.toStdString();
-}
-
 TEST(ProgramProcess, WithoutADisplaySaysSoInOneLine) {
-    expectOneLineAndFailure(environmentWithoutDisplay());
-
-    // A display that names no running server.
-    QProcessEnvironment env = environmentWithoutDisplay();
-    env.insert("DISPLAY", ":4093");
-    expectOneLineAndFailure(env);
+    // No display at all, and a display that names no running server.
+    QProcessEnvironment noServer = environmentWithoutDisplay();
+    noServer.insert("DISPLAY", ":4093");
+    for (const QProcessEnvironment& env : {environmentWithoutDisplay(), noServer}) {
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QUILLET_APP_EXECUTABLE, {});
+        ASSERT_TRUE(program.waitForFinished(20000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);  // no crash, no core dump
+        EXPECT_NE(program.exitCode(), 0);
+        const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+        EXPECT_TRUE(err.count('\n') == 1 && err.startsWith("Quillet: ") && err.contains("display")) << err.toStdString();
+    }
 }
 
 }  // namespace

@@ -4,38 +4,25 @@
 
 namespace {
 
-using quillet::splitCaptionLine;
-
 TEST(SccLines, SplitsAtTheFirstTabAndStopsAtTheNext) {
-    auto fields = splitCaptionLine("00:00:01:15\t9420 9420 94ae");
-    ASSERT_TRUE(fields);
-    EXPECT_EQ(fields->timecodeField, "00:00:01:15");
-    EXPECT_EQ(fields->codeField, "9420 9420 94ae");
-
-    fields = splitCaptionLine("00:00:01:15\t9420\tcomment\tmore");
-    ASSERT_TRUE(fields);
-    EXPECT_EQ(fields->timecodeField, "00:00:01:15");
-    EXPECT_EQ(fields->codeField, "9420");
-
-    // Nothing after the tab: an empty code field, not a missing one.
-    fields = splitCaptionLine("00:00:01:15\t");
-    ASSERT_TRUE(fields);
-    EXPECT_EQ(fields->codeField, "");
-
-    fields = splitCaptionLine("\t\t9420");
-    ASSERT_TRUE(fields);
-    EXPECT_EQ(fields->timecodeField, "");
-    EXPECT_EQ(fields->codeField, "");
-
-    // A carriage return left by the line reader stays part of the field.
-    fields = splitCaptionLine("00:00:01:15\t9420\r");
-    ASSERT_TRUE(fields);
-    EXPECT_EQ(fields->codeField, "9420\r");
-}
-
-TEST(SccLines, LineWithoutTabHasNoFields) {
-    EXPECT_FALSE(splitCaptionLine("00:00:01:15 9420 9420"));
-    EXPECT_FALSE(splitCaptionLine(""));
+    const struct {
+        const char *line, *timecode, *code;
+    } cases[] = {
+        {"00:00:01:15\t9420 9420 94ae", "00:00:01:15", "9420 9420 94ae"},
+        {"00:00:01:15\t9420\tcomment\tmore", "00:00:01:15", "9420"},
+        {"00:00:01:15\t", "00:00:01:15", ""},  // an empty code field, not a missing one
+        {"\t\t9420", "", ""},
+        {"00:00:01:15\t9420\r", "00:00:01:15", "9420\r"},  // a CR left by the line reader stays
+    };
+    for (const auto& c : cases) {
+        const auto fields = quillet::splitCaptionLine(c.line);
+        ASSERT_TRUE(fields) << c.line;
+        EXPECT_EQ(fields->timecodeField, c.timecode);
+        EXPECT_EQ(fields->codeField, c.code);
+    }
+    // A line without a tab has no fields.
+    EXPECT_FALSE(quillet::splitCaptionLine("00:00:01:15 9420 9420"));
+    EXPECT_FALSE(quillet::splitCaptionLine(""));
 }
 
 }  // namespace

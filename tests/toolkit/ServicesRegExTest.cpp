@@ -1,31 +1,35 @@
 // Regular-expression search.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "toolkit/RegEx.h"
 
 namespace {
 
 bool Finds(tk::RegEx& re, std::string_view text) { return re.Search(text) != nullptr; }
 
-TEST(RegExTest, FileNameAndTimecodeTests) {
+TEST(RegExTest, FileNameTimecodeAndCleanUpPatterns) {
+    // Letter case is ignored by default; "." is any one character before the letters.
+    const struct {
+        const char* pattern;
+        std::vector<const char*> found, notFound;
+    } cases[] = {
+        {".scc", {"show.scc", "SHOW.SCC", "show.scc.txt", "xscc"}, {"scc", "show.txt", ""}},
+        // Digits of other scripts are not \d.
+        {"\\d\\d\\:", {"00:00:01:15\t9420 9420", "header\t9420 trailing 12:"}, {"0:0:1;15\t9420", "   ", "\xD9\xA1\xD9\xA2:"}},
+        {"[^|]", {"|a", "  "}, {"|", "||", ""}},
+        {"[^ *]", {"|", "\xC3\xA9"}, {" * "}},
+    };
     tk::RegEx re;
-    re.SetSearchPattern(".scc");
-    EXPECT_EQ(re.SearchPattern(), ".scc");
-    EXPECT_TRUE(Finds(re, "show.scc"));
-    EXPECT_TRUE(Finds(re, "SHOW.SCC"));  // letter case is ignored by default
-    EXPECT_TRUE(Finds(re, "show.scc.txt"));
-    EXPECT_TRUE(Finds(re, "xscc"));  // any one character before the letters
-    EXPECT_FALSE(Finds(re, "scc"));
-    EXPECT_FALSE(Finds(re, "show.txt"));
-    EXPECT_FALSE(Finds(re, ""));
-
-    re.SetSearchPattern("\\d\\d\\:");
-    EXPECT_TRUE(Finds(re, "00:00:01:15\t9420 9420"));
-    EXPECT_TRUE(Finds(re, "header\t9420 trailing 12:"));
-    EXPECT_FALSE(Finds(re, "0:0:1;15\t9420"));
-    EXPECT_FALSE(Finds(re, "   "));
-    EXPECT_FALSE(Finds(re, "\xD9\xA1\xD9\xA2:"));  // digits of other scripts are not \d
-
+    EXPECT_TRUE(Finds(re, "anything"));  // no pattern yet: the empty pattern matches
+    for (const auto& c : cases) {
+        re.SetSearchPattern(c.pattern);
+        for (const char* text : c.found)
+            EXPECT_TRUE(Finds(re, text)) << c.pattern << " in " << text;
+        for (const char* text : c.notFound)
+            EXPECT_FALSE(Finds(re, text)) << c.pattern << " in " << text;
+    }
     re.Options()->CaseSensitive = true;
     re.SetSearchPattern(".scc");
     EXPECT_FALSE(Finds(re, "SHOW.SCC"));
@@ -33,20 +37,8 @@ TEST(RegExTest, FileNameAndTimecodeTests) {
     EXPECT_TRUE(Finds(re, "SHOW.SCC"));
 }
 
-TEST(RegExTest, CleanUpClassesAndMatchDetails) {
+TEST(RegExTest, MatchDetails) {
     tk::RegEx re;
-    EXPECT_TRUE(Finds(re, "anything"));  // no pattern yet: the empty pattern matches
-    re.SetSearchPattern("[^|]");
-    EXPECT_FALSE(Finds(re, "|"));
-    EXPECT_FALSE(Finds(re, "||"));
-    EXPECT_FALSE(Finds(re, ""));
-    EXPECT_TRUE(Finds(re, "|a"));
-    EXPECT_TRUE(Finds(re, "  "));
-    re.SetSearchPattern("[^ *]");
-    EXPECT_FALSE(Finds(re, " * "));
-    EXPECT_TRUE(Finds(re, "|"));
-    EXPECT_TRUE(Finds(re, "\xC3\xA9"));
-
     re.SetSearchPattern("(\\d+):(x)?(\\d+)");
     auto match = re.Search("caf\xC3\xA9 12:34");
     ASSERT_NE(match, nullptr);

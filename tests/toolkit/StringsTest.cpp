@@ -44,19 +44,19 @@ TEST(StringsReplace, LeftToRightWithoutOverlapOrRescanLettersInEitherCase) {
         {"aAaA", "AA", "b", "bb", "baA"},
         {"xAy", "a", "bAb", "xbAby", "xbAby"},
         {"xAAaa", "aa", "b", "xbb", "xbaa"},
-        // Only ASCII letters fold: "[" and "{", "@" and "`", "^" and "~" differ in the same
-        // bit as "A" and "a" but stay apart, and so do the bytes of "\u00C9" and "\u00E9".
-        {"[{ @` ^~", "[", "x", "x{ @` ^~", "x{ @` ^~"},
-        {"[{ @` ^~", "{", "x", "[x @` ^~", "[x @` ^~"},
-        {"[{ @` ^~", "`", "x", "[{ @x ^~", "[{ @x ^~"},
-        {"[{ @` ^~", "~", "x", "[{ @` ^x", "[{ @` ^x"},
+        // Only ASCII letters fold, not the bytes of "\u00C9" and "\u00E9".
         {"\xC3\x89t\xC3\xA9", "\xC3\xA9", "e", "\xC3\x89te", "\xC3\x89te"},
-        {"\xC3\x89T\xC3\xA9", "\xC3\xA9t", "e", "\xC3\x89T\xC3\xA9", "\xC3\x89T\xC3\xA9"},
         {"\xC3\x89T\xC3\xA9", "\xC3\x89t", "e", "e\xC3\xA9", "e\xC3\xA9"},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(tk::ReplaceAll(r.source, r.find, r.replacement), r.all) << r.source << " / " << r.find;
         EXPECT_EQ(tk::Replace(r.source, r.find, r.replacement), r.first) << r.source << " / " << r.find;
+    }
+    // "[" and "{", "@" and "`", "^" and "~" differ in the same bit as "A" and "a" but stay apart.
+    for (const char c : std::string("[{@`^~")) {
+        std::string expected = "[{ @` ^~";
+        expected[expected.find(c)] = 'x';
+        EXPECT_EQ(tk::ReplaceAll("[{ @` ^~", std::string(1, c), "x"), expected) << c;
     }
 }
 

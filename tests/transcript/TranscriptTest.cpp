@@ -98,12 +98,5 @@ TEST(AssembleTranscript, ReadsTheBoxesAfreshForEveryCaption) {
     EXPECT_EQ(tasks, 3);
 }
 
-TEST(TranscriptNames, ProposeTheTextBeforeTheFirstDotAndTitleTheWholeName) {
-    EXPECT_EQ(proposedTranscriptName("show.part1.scc"), "show.txt");
-    EXPECT_EQ(proposedTranscriptName("noextscc"), "noextscc.txt");
-    EXPECT_EQ(proposedTranscriptName(".scc"), ".txt");
-    EXPECT_EQ(transcriptTitle("show.part1.scc"), "Transcripts of show.part1.scc");
-}
-
 }  // namespace
 }  // namespace quillet
