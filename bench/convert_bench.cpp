@@ -380,6 +380,19 @@ std::string checkTranscript(const fs::path& output, const std::string& name, Lay
         return "the timecodes are not those of the input";
     return "";
 }
+// The Qt application and the runtime of a child process; nil (and said) when they fail.
+std::unique_ptr<QApplication> startApplication() {
+    static int argc = 1;
+    static char name[] = "convert_bench";
+    static char* argv[] = {name, nullptr};
+    auto app = std::make_unique<QApplication>(argc, argv);
+    if (!tk::RuntimeInit()) {
+        say("ERROR the runtime did not start: " + tk::RuntimeInitError() + "\n");
+        return nullptr;
+    }
+    return app;
+}
+
 
 int runChild(const std::vector<std::string>& args) {
     // args: input layout timing runs outdir
@@ -397,14 +410,9 @@ int runChild(const std::vector<std::string>& args) {
         return 2;
     }
 
-    int argc = 1;
-    char name[] = "convert_bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    if (!tk::RuntimeInit()) {
-        say("ERROR the runtime did not start: " + tk::RuntimeInitError() + "\n");
+    const std::unique_ptr<QApplication> app = startApplication();
+    if (!app)
         return 1;
-    }
     const InputFacts facts = inputFacts(input);
     const std::int64_t inputBytes = static_cast<std::int64_t>(fs::file_size(input));
 
@@ -523,14 +531,9 @@ int runPhases(const std::vector<std::string>& args) {
     const fs::path input = args[0];
     const int runs = std::max(1, static_cast<int>(tk::Val(args[1])));
     const fs::path output = fs::path(args[2]) / "phases.txt";
-    int argc = 1;
-    char name[] = "convert_bench";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    if (!tk::RuntimeInit()) {
-        say("ERROR the runtime did not start: " + tk::RuntimeInitError() + "\n");
+    const std::unique_ptr<QApplication> app = startApplication();
+    if (!app)
         return 1;
-    }
     tk::Ref<quillet::Window1> window = quillet::implicit::Window1();
     window->Show();
     flushEvents(300);
