@@ -1,70 +1,12 @@
-// Text input and output streams: line ends, UTF-8 decoding, end-of-file, atomic writes.
+// Text input streams: line ends, UTF-8 decoding, end-of-file, failing reads.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
-#include <QTemporaryDir>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
-
-#include "toolkit/Exceptions.h"
-#include "toolkit/FolderItem.h"
-#include "toolkit/TextStreams.h"
+#include "StreamTestSupport.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-
-class TextStreamTest : public ::testing::Test {
-protected:
-    fs::path Dir() const { return fs::path(dir_.path().toStdString()); }
-
-    fs::path WriteBytes(const std::string& name, const std::string& bytes) const {
-        const fs::path path = Dir() / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-    static std::string ReadBytes(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-
-    // Every line of the file, reading until Eof() as the import does.
-    std::vector<std::string> Lines(const std::string& bytes) const {
-        auto stream = tk::TextInputStream::Open(WriteBytes("in.txt", bytes));
-        EXPECT_NE(stream, nullptr);
-        std::vector<std::string> lines;
-        if (!stream) return lines;
-        while (!stream->Eof()) lines.push_back(stream->ReadLine());
-        EXPECT_EQ(stream->ReadLine(), "");  // reading past the end gives nothing
-        stream->Close();
-        return lines;
-    }
-
-    // The text of the IOException that `f` raises.
-    static std::string IOErrorOf(const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const tk::IOException& e) {
-            return e.what();
-        }
-        return "(no IOException)";
-    }
-
-    std::size_t FileCount() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()));
-    }
-
-    QTemporaryDir dir_;
-};
 
 using V = std::vector<std::string>;
 
@@ -147,88 +89,6 @@ TEST_F(TextStreamTest, ReadsThatFailOrMeetNoRegularFile) {
     EXPECT_EQ(tk::TextInputStream::Open(Dir() / "none.txt", reason), nullptr);
     EXPECT_EQ(reason, "No such file or directory");
     EXPECT_EQ(tk::TextInputStream::Open(Dir()), nullptr);
-}
-
-TEST_F(TextStreamTest, OutputIsUtf8WithLineEndsAndAppearsOnlyWhenClosed) {
-    const fs::path target = Dir() / "out.txt";
-    auto stream = tk::FolderItem(target).CreateTextFile();
-    ASSERT_NE(stream, nullptr);
-    stream->WriteLine("Transcripts of caf\xC3\xA9.scc");
-    stream->WriteLine("");
-    stream->WriteLine("[00:00:01.50]\tHELLO");
-    EXPECT_FALSE(fs::exists(target));  // nothing in place until the commit
-    stream->Close();
-    EXPECT_EQ(ReadBytes(target), "Transcripts of caf\xC3\xA9.scc\n\n[00:00:01.50]\tHELLO\n");
-    EXPECT_NO_THROW(stream->Close());  // a second close does nothing
-    EXPECT_THROW(stream->WriteLine("late"), tk::IOException);
-    EXPECT_EQ(FileCount(), 1u);  // no temporary file left behind
-
-    // Where no file can be made, the error names it, and a folder stays a folder.
-    EXPECT_THAT(IOErrorOf([&] { tk::FolderItem(Dir() / "no such folder" / "new.txt").CreateTextFile(); }),
-                HasSubstr("new.txt"));
-    fs::create_directory(Dir() / "folder");
-    EXPECT_THROW(tk::FolderItem(Dir() / "folder").CreateTextFile(), tk::IOException);
-    EXPECT_TRUE(fs::is_directory(Dir() / "folder"));
-}
-
-TEST_F(TextStreamTest, AnExistingFileSurvivesAFailedOrAbandonedWrite) {
-    const fs::path target = WriteBytes("keep.txt", "old transcript\n");
-    const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-    fs::permissions(target, perms);
-
-    // A commit that fails, a write that fails midway, a stream dropped without a close.
-    auto failing = tk::TextOutputStream::Create(target);
-    failing->WriteLine("new transcript that never lands");
-    tk::TextOutputStream::FailNextCommitForTesting();
-    EXPECT_THAT(IOErrorOf([&] { failing->Close(); }), HasSubstr("keep.txt"));
-    tk::TextOutputStream::FailWritesAfterForTesting(1000);
-    auto full = tk::TextOutputStream::Create(target);
-    tk::TextOutputStream::FailWritesAfterForTesting(-1);
-    EXPECT_THAT(IOErrorOf([&] { full->WriteLine(std::string(4000, 'x')); }), HasSubstr("No space left on device"));
-    full.reset();
-    tk::TextOutputStream::Create(target)->WriteLine("dropped");
-    EXPECT_EQ(ReadBytes(target), "old transcript\n");
-    EXPECT_EQ(FileCount(), 1u);
-
-    // The hooks fired only once; a replacement keeps the permissions of the file it replaces.
-    auto replacing = tk::TextOutputStream::Create(target);
-    replacing->WriteLine("new");
-    replacing->Close();
-    EXPECT_EQ(ReadBytes(target), "new\n");
-    EXPECT_EQ(fs::status(target).permissions(), perms);
-}
-
-TEST_F(TextStreamTest, LinksAreFollowedAndDevicesWrittenInPlace) {
-    // A link stays a link; the file it points at gets the text.
-    const fs::path real = WriteBytes("real.txt", "old\n");
-    const fs::path link = Dir() / "link.txt";
-    fs::create_symlink("real.txt", link);
-    auto viaLink = tk::TextOutputStream::Create(link);
-    viaLink->WriteLine("through the link");
-    viaLink->Close();
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadBytes(real), "through the link\n");
-
-    // A FIFO that nobody reads is refused at once, and stays a FIFO.
-    const fs::path fifo = Dir() / "pipe.txt";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_THROW(tk::TextOutputStream::Create(fifo), tk::IOException);
-    EXPECT_TRUE(fs::is_fifo(fifo));
-
-    // A device node of the test's own (as /dev/full: every write fails) is written in
-    // place, and its failure is reported; it is never turned into a plain file.
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "making a device node needs root";
-    const fs::path full = Dir() / "full.txt";
-    ASSERT_EQ(::mknod(full.c_str(), S_IFCHR | 0666, ::makedev(1, 7)), 0);
-    auto device = tk::TextOutputStream::Create(full);
-    EXPECT_THROW(
-        {
-            device->WriteLine("text");
-            device->Close();
-        },
-        tk::IOException);
-    EXPECT_TRUE(fs::is_character_file(full));
 }
 
 }  // namespace
