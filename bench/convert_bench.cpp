@@ -2,14 +2,18 @@
 // importSCC (open dialog, reading, decoding, clean-up, layout, save dialog, writing),
 // with the dialogs answered by a script.
 //
-//   convert_bench [--runs N] [--setup offscreen|xcb|both] [--phases] [--input FILE.scc]
+//   convert_bench [--runs N] [--setup offscreen|xcb|both] [--phases] [--gaps]
+//                 [--input FILE.scc]
 //
 // Inputs are a ~1 MB and a ~20 MB SCC file made by ../shared/bench/make-big-scc.py and
 // kept in /tmp (without the script, the caption lines of the largest test file are
-// repeated), or the one file given with --input. Every combination of set-up, input and
-// settings runs in a fresh child process (this program started again with --child), so
-// that no run inherits another's heap. The set-ups are the offscreen platform and the
-// window shown on an X server of our own (Xvfb -displayfd).
+// repeated), a ~100 MB file of a single caption line (the code fields of the largest test
+// file, cycled), or the one file given with --input. --gaps runs only the 20 MB file and
+// the one-line file, with timecodes, unbuffered: the longest gaps for the window. Every
+// combination of set-up, input and settings runs in a fresh child process (this program
+// started again with --child), so that no run inherits another's heap. The set-ups are
+// the offscreen platform and the window shown on an X server of our own (Xvfb
+// -displayfd).
 //
 // Each child shows the window, lets it settle, notes its resident size, then runs the
 // import N times. Per run it takes the wall time of importSCC, the peak resident size
@@ -111,6 +115,58 @@ fs::path generatorScript() {
     return fs::exists(shared) ? shared : fs::path();
 }
 
+fs::path largestTestFile() {
+    fs::path largest;
+    std::uintmax_t largestSize = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(QUILLET_SOURCE_DIR) / "tests" / "data"))
+        if (entry.path().extension() == ".scc" && entry.file_size() > largestSize) {
+            largest = entry.path();
+            largestSize = entry.file_size();
+        }
+    return largest;
+}
+
+// Writes `text` to `out` through a temporary name, for the same reason as below.
+void writeWhole(const fs::path& out, const std::string& text) {
+    const fs::path partial = out.string() + ".part-" + tk::Str(::getpid());
+    std::ofstream(partial, std::ios::binary) << text;
+    fs::rename(partial, out);
+}
+
+// A cached file of about `megabytes` MiB in one caption line: the header, then
+// "00:00:01:00", a tab and the code fields of the largest test file's caption lines,
+// cycled and separated by spaces. The window must stay live within that one line.
+std::optional<fs::path> makeOneLineInput(int megabytes) {
+    const fs::path out = "/tmp/quillet-bench-" + tk::Str(megabytes) + "mb-one-line.scc";
+    if (fs::exists(out))
+        return out;
+    std::string cycle;
+    std::istringstream in(readFile(largestTestFile()));
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || std::exchange(header, false))
+            continue;
+        if (const auto fields = quillet::splitCaptionLine(line); fields && !fields->codeField.empty()) {
+            cycle += fields->codeField;
+            cycle += ' ';
+        }
+    }
+    if (cycle.empty())
+        return std::nullopt;
+    const std::size_t size = static_cast<std::size_t>(megabytes) * 1024 * 1024;
+    std::string text = "Scenarist_SCC V1.0\n\n00:00:01:00\t";
+    text.reserve(size + cycle.size() + 2);
+    while (text.size() < size)
+        text += cycle;
+    text.pop_back();  // the last space
+    text += '\n';
+    writeWhole(out, text);
+    return out;
+}
+
 // A cached input of about `megabytes` MiB. Written under a temporary name first, so a
 // half-written file is never taken for a finished one (another benchmark may share the
 // cache).
@@ -135,13 +191,7 @@ std::optional<fs::path> makeInput(int megabytes) {
     const fs::path out = "/tmp/quillet-bench-" + size + "mb-repeated.scc";
     if (fs::exists(out))
         return out;
-    fs::path largest;
-    std::uintmax_t largestSize = 0;
-    for (const auto& entry : fs::directory_iterator(fs::path(QUILLET_SOURCE_DIR) / "tests" / "data"))
-        if (entry.path().extension() == ".scc" && entry.file_size() > largestSize) {
-            largest = entry.path();
-            largestSize = entry.file_size();
-        }
+    const fs::path largest = largestTestFile();
     std::string text = readFile(largest);
     std::string captions;
     std::istringstream in(text);
@@ -160,9 +210,7 @@ std::optional<fs::path> makeInput(int megabytes) {
     std::string big = "Scenarist_SCC V1.0\n\n";
     while (big.size() < static_cast<std::size_t>(megabytes) * 1024 * 1024)
         big += captions;
-    const fs::path partial = out.string() + ".part-" + tk::Str(::getpid());
-    std::ofstream(partial, std::ios::binary) << big;
-    fs::rename(partial, out);
+    writeWhole(out, big);
     std::printf("(no generator script; %s repeats the caption lines of %s)\n", out.c_str(), largest.filename().c_str());
     return out;
 }
@@ -823,7 +871,7 @@ constexpr double kMaxGapMs = 50.0;
 int runParent(int argc, char** argv) {
     int runs = 5;
     std::string setupChoice = "both";
-    bool phases = false;
+    bool phases = false, gapsOnly = false;
     std::optional<fs::path> ownInput;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
@@ -833,10 +881,13 @@ int runParent(int argc, char** argv) {
             setupChoice = argv[++i];
         else if (a == "--phases")
             phases = true;
+        else if (a == "--gaps")
+            gapsOnly = true;
         else if (a == "--input" && i + 1 < argc)
             ownInput = fs::absolute(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--runs N] [--setup offscreen|xcb|both] [--phases] [--input FILE.scc]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--runs N] [--setup offscreen|xcb|both] [--phases] [--gaps] [--input FILE.scc]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -863,12 +914,21 @@ int runParent(int argc, char** argv) {
             std::fprintf(stderr, "could not make the input files\n");
             return 1;
         }
-        configs.push_back({*small, "timecode", "unbuffered"});
+        const std::optional<fs::path> oneLine = makeOneLineInput(100);
+        if (!oneLine) {
+            std::fprintf(stderr, "could not make the one-line input\n");
+            return 1;
+        }
+        if (!gapsOnly)
+            configs.push_back({*small, "timecode", "unbuffered"});
         configs.push_back({*big, "timecode", "unbuffered"});
+        configs.push_back({*oneLine, "timecode", "unbuffered"});
     }
-    configs.push_back({*big, "line", "unbuffered"});
-    configs.push_back({*big, "paragraph", "unbuffered"});
-    configs.push_back({*big, "timecode", "keep"});
+    if (!gapsOnly) {
+        configs.push_back({*big, "line", "unbuffered"});
+        configs.push_back({*big, "paragraph", "unbuffered"});
+        configs.push_back({*big, "timecode", "keep"});
+    }
 
     std::vector<Setup> setups;
     QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();

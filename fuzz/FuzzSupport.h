@@ -13,7 +13,11 @@
 
 // The checking code's own branches are no news about the code under test: left out of
 // the coverage that guides the fuzzer, they neither slow it down nor distract it.
+#if defined(__clang__)
 #define FUZZ_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+#else
+#define FUZZ_NO_COVERAGE
+#endif
 
 namespace fuzz {
 
@@ -22,16 +26,11 @@ FUZZ_NO_COVERAGE inline std::string Shown(std::string_view text, std::size_t lim
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
-            out += buffer;
-        }
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, c >= 0x20 && c < 0x7F && c != '"' && c != '\\' ? "%c" : "\\x%02X", c);
+        out += buffer;
     }
-    out += text.size() > limit ? "\"..." : "\"";
-    return out;
+    return out + (text.size() > limit ? "\"..." : "\"");
 }
 
 // Stops the run: libFuzzer saves the input that got here as a crash file.
@@ -40,11 +39,7 @@ FUZZ_NO_COVERAGE inline std::string Shown(std::string_view text, std::size_t lim
     std::fflush(stderr);
     std::abort();
 }
-
-inline void Check(bool ok, const std::string& what) {
-    if (!ok) Fail(what);
-}
-
+inline void Check(bool ok, const std::string& what) { if (!ok) Fail(what); }
 inline void CheckEqual(std::string_view actual, std::string_view expected, const std::string& what) {
     if (actual != expected) Fail(what + "\n  got:      " + Shown(actual) + "\n  expected: " + Shown(expected));
 }
@@ -65,8 +60,8 @@ private:
     std::uint64_t state_;
 };
 
-FUZZ_NO_COVERAGE inline std::uint64_t Hash(std::string_view bytes) {
-    std::uint64_t h = 0xCBF29CE484222325ULL;  // FNV-1a
+FUZZ_NO_COVERAGE inline std::uint64_t Hash(std::string_view bytes) {  // FNV-1a
+    std::uint64_t h = 0xCBF29CE484222325ULL;
     for (char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
     return h;
 }
@@ -106,10 +101,7 @@ FUZZ_NO_COVERAGE inline void AppendRepairedUtf8(std::string_view bytes, std::str
             else
                 whole = false;
         }
-        if (whole)
-            out.append(bytes.substr(i, taken));
-        else
-            out += "\xEF\xBF\xBD";
+        out += whole ? bytes.substr(i, taken) : std::string_view("\xEF\xBF\xBD");
         i += taken;
     }
 }
@@ -131,35 +123,6 @@ FUZZ_NO_COVERAGE inline std::vector<std::string> ReferenceLines(std::string_view
         start = end + 1;
     }
     return lines;
-}
-
-// A plain check of UTF-8 well-formedness, independent of the repair above.
-FUZZ_NO_COVERAGE inline bool IsValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        std::uint32_t code;
-        std::size_t length;
-        if (b < 0x80) { code = b; length = 1; }
-        else if ((b & 0xE0) == 0xC0) { code = b & 0x1F; length = 2; }
-        else if ((b & 0xF0) == 0xE0) { code = b & 0x0F; length = 3; }
-        else if ((b & 0xF8) == 0xF0) { code = b & 0x07; length = 4; }
-        else return false;
-        if (i + length > text.size()) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            code = code << 6 | (c & 0x3F);
-        }
-        static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
 }
 
 }  // namespace fuzz

@@ -8,6 +8,7 @@
 // together and lengthen runs; the dictionary (decode.dict) holds every table code in
 // lower and upper case.
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,33 +18,24 @@
 #include "FuzzSupport.h"
 #include "decoding/CaptionDecoder.h"
 
-namespace {
-// The reference makes 568 passes over the field, so long inputs would only slow the
-// search down; caption lines are far shorter than this.
-constexpr std::size_t kMaxField = 4096;
-}  // namespace
-
 extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);
 
 namespace {
 
-bool IsHexDigit(std::uint8_t c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+// The reference makes 568 passes over the field, so long inputs would only slow the
+// search down; caption lines are far shorter than this.
+constexpr std::size_t kMaxField = 4096;
 
 // Flips the case of the hex letters in a short stretch (or, now and then, everywhere):
 // mixed-case groups and case changes inside a held-back pattern.
 void FlipCase(fuzz::Random& random, std::uint8_t* data, std::size_t size) {
-    std::size_t from = random.Chance(8) ? 0 : random.Next() % size;
+    const std::size_t from = random.Chance(8) ? 0 : random.Next() % size;
     const std::size_t to = random.Chance(8) ? size : std::min(size, from + 1 + random.Next() % 8);
-    const bool toUpper = random.Chance(2);
-    const bool alternate = random.Chance(3);
+    const bool toUpper = random.Chance(2), alternate = random.Chance(3);
     for (std::size_t i = from; i < to; ++i) {
-        const char c = static_cast<char>(data[i]);
-        const bool flip = alternate ? ((i - from) % 2 == 0) : (!random.Chance(4));
-        if (!flip) continue;
-        if (toUpper && c >= 'a' && c <= 'f') data[i] = static_cast<std::uint8_t>(c - 'a' + 'A');
-        else if (!toUpper && c >= 'A' && c <= 'F') data[i] = static_cast<std::uint8_t>(c - 'A' + 'a');
+        const std::uint8_t c = data[i];
+        const bool flip = alternate ? (i - from) % 2 == 0 : !random.Chance(4);
+        if (flip && (toUpper ? c >= 'a' && c <= 'f' : c >= 'A' && c <= 'F')) data[i] = c ^ 0x20;
     }
 }
 
@@ -63,9 +55,9 @@ std::size_t GlueGroups(fuzz::Random& random, std::uint8_t* data, std::size_t siz
 // Repeats a stretch of hex digits until the run is several hundred digits long.
 std::size_t LengthenRun(fuzz::Random& random, std::uint8_t* data, std::size_t size, std::size_t maxSize) {
     std::size_t from = random.Next() % size;
-    while (from < size && !IsHexDigit(data[from])) ++from;
+    while (from < size && !std::isxdigit(data[from])) ++from;
     std::size_t end = from;
-    while (end < size && IsHexDigit(data[end])) ++end;
+    while (end < size && std::isxdigit(data[end])) ++end;
     if (end == from) return size;
     const std::size_t piece = std::min<std::size_t>(end - from, 1 + random.Next() % 8);
     const std::size_t grow = std::min(maxSize - size, 200 + random.Next() % 500);
@@ -76,8 +68,6 @@ std::size_t LengthenRun(fuzz::Random& random, std::uint8_t* data, std::size_t si
 }
 
 }  // namespace
-
-extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);
 
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t maxSize,
                                                unsigned int seed) {

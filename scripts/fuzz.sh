@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang in build-fuzz/ and runs each one for
 # SECONDS_PER_TARGET (default 40), several at a time (one per core), each on a working
-# corpus in a temporary folder seeded from tests/data, fuzz/seeds and fuzz/regressions.
+# corpus in a temporary folder seeded from fuzz/seeds, fuzz/regressions and tests/data.
 # Exits non-zero when any target finds something: its log and the input that did it are
 # kept in the temporary folder, whose path is printed.
 #
@@ -20,6 +20,7 @@
 #   QUILLET_FUZZ_CORPUS   keep the working corpora in this folder (one per target) instead
 #                         of a temporary one, so that the next run goes on from them
 #   QUILLET_FUZZ_ARGS     more libFuzzer options for every target
+#   QUILLET_FUZZ_BUILD    the build folder (default build-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -37,10 +38,12 @@ parallel=${QUILLET_FUZZ_JOBS:-$cores}
 
 bash scripts/install-deps.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillet-fuzz.XXXXXX")
-echo "Building the fuzz targets in build-fuzz/"
-if ! { CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_FUZZ=ON \
+build=${QUILLET_FUZZ_BUILD:-build-fuzz}
+case $build in /*) ;; *) build=$root/$build ;; esac
+echo "Building the fuzz targets in $build/"
+if ! { CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_FUZZ=ON \
          -DQUILLET_BUILD_TESTS=OFF -DQUILLET_BUILD_BENCH=OFF &&
-       cmake --build build-fuzz -j"$cores" --target $(printf 'fuzz_%s ' "${targets[@]}"); } >"$work/build.log" 2>&1; then
+       cmake --build "$build" -j"$cores" --target $(printf 'fuzz_%s ' "${targets[@]}"); } >"$work/build.log" 2>&1; then
   tail -n 60 "$work/build.log"
   echo "The fuzz targets did not build; the whole log is $work/build.log" >&2
   exit 1
@@ -48,9 +51,10 @@ fi
 corpora=${QUILLET_FUZZ_CORPUS:-$work/corpus}
 
 # ---- Seeds ------------------------------------------------------------------------------
-# The SCC samples serve every target that reads files or lines. Targets that read one
-# line or one field get those cut out of the samples; targets with a header byte get one
-# seed per mode.
+# Each target starts from its checked-in seeds (fuzz/seeds/<target>/, which CTest also
+# replays) and its regressions. The SCC samples add to every target that reads files or
+# lines: targets that read one field get the fields cut out of the samples, targets with
+# a header byte get one seed per mode.
 seeds=$work/seeds
 mkdir -p "$seeds"
 scc=("$root"/tests/data/*.scc)
@@ -75,9 +79,10 @@ make_seeds() {
         { printf '\x00\x12\x34\x56\x78\x9a\xbc\xde\xf0'; head -c 8183 "$f"; } > "$dir/raw-$(basename "$f")"
       done ;;
     textstream) cp "${scc[@]}" "$dir/" ;;
-    propertylist) cp "$root"/fuzz/seeds/propertylist/* "$dir/" ;;
   esac
-  if [ -d "$root/fuzz/regressions/$target" ]; then cp "$root/fuzz/regressions/$target"/* "$dir/" 2>/dev/null || true; fi
+  for kept in seeds regressions; do
+    if [ -d "$root/fuzz/$kept/$target" ]; then cp "$root/fuzz/$kept/$target"/* "$dir/" 2>/dev/null || true; fi
+  done
 }
 
 options() {  # the target's own libFuzzer options
@@ -85,7 +90,7 @@ options() {  # the target's own libFuzzer options
     decode) echo "-max_len=4096 -dict=$root/fuzz/decode.dict" ;;
     import) echo "-max_len=8192 -dict=$root/fuzz/decode.dict" ;;
     transcript) echo "-max_len=8192 -dict=$root/fuzz/transcript.dict" ;;
-    timecode) echo "-max_len=512 -dict=$root/fuzz/timecode.dict" ;;
+    timecode) echo "-max_len=512 -dict=$root/fuzz/timecode.dict" ;;  # the seeds' sweeps are for the replay
     textstream) echo "-max_len=8192 -dict=$root/fuzz/textstream.dict" ;;
     propertylist) echo "-max_len=2048 -dict=$root/fuzz/propertylist.dict" ;;
   esac
@@ -104,7 +109,7 @@ run_target() {
   [ -n "${QUILLET_FUZZ_FORK:-}" ] && limits+=(-fork="$QUILLET_FUZZ_FORK")
   local status=0
   # shellcheck disable=SC2046,SC2086
-  (cd "$work" && "$root/build-fuzz/fuzz/fuzz_$target" "${limits[@]}" $(options "$target") ${QUILLET_FUZZ_ARGS:-} \
+  (cd "$work" && "$build/fuzz/fuzz_$target" "${limits[@]}" $(options "$target") ${QUILLET_FUZZ_ARGS:-} \
       "$corpora/$target" "$seeds/$target") >"$log" 2>&1 || status=$?
   echo "$status" > "$work/$target.status"
 }

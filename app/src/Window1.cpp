@@ -3,6 +3,7 @@
 #include "app/LayoutLists.h"
 #include "app/MenuBar1.h"
 #include "app/ProjectPicture.h"
+#include <functional>
 #include <new>
 #include <system_error>
 #include <vector>
@@ -346,8 +347,11 @@ void Window1::importSCC() {
 }
 
 void Window1::readAndDecode(tk::TextInputStream& in) {
-    SccLines sccLines = readSccLines([&](std::string& text) { in.AppendLine(text); }, [&] { return in.Eof(); },
-                                     [this] { backgroundTask(); });
+    // Besides the turn after every line read and every caption line worked, one now and
+    // then inside a huge line, so that the window stays live whatever the lines' lengths.
+    const std::function<void()> withinLine = [this] { backgroundTask(); };
+    SccLines sccLines = readSccLines([&](std::string& text) { in.AppendLine(text, withinLine); },
+                                     [&] { return in.Eof(); }, [this] { backgroundTask(); });
     const CaptionLineHooks hooks{
         [this](std::int32_t value) {
             progressBar(*this).SetValue(value);
@@ -355,6 +359,7 @@ void Window1::readAndDecode(tk::TextInputStream& in) {
         },
         [this] { return controlOnce<tk::RadioButton>(*this, "RadioButton1", tk::RadioButton::__Lookup()).Value(); },
         [this] { backgroundTask(); },
+        withinLine,
     };
     if (decodeCaptionLines(sccLines, timeCodeArray, captionArray2, hooks) == CaptionLinesEnd::NoTimecode) {
         tk::MsgBox("There does not appear to be any timecode in this file.");

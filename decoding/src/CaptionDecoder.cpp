@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -100,6 +101,33 @@ std::array<char, 4> groupText(std::uint16_t code, bool upper) {
     const char* digits = upper ? kUpper : kLower;
     return {digits[code >> 12], digits[(code >> 8) & 0xF], digits[(code >> 4) & 0xF], digits[code & 0xF]};
 }
+
+// ---- Turns of the caller's event loop ------------------------------------------------
+
+// A field of many megabytes must not hold up the window that waits for it: every so
+// many bytes of work the caller's hook is called. A field shorter than that never calls
+// it, so the usual field pays one test of a null pointer.
+constexpr std::size_t kTurnBytes = std::size_t{1} << 16;
+
+class Turns {
+public:
+    explicit Turns(const std::function<void()>* hook = nullptr) : hook_(hook) {}
+    bool wanted() const { return hook_ != nullptr; }
+    // Notes `units` bytes of work; the hook runs once they reach kTurnBytes.
+    void add(std::size_t units) {
+        if (hook_ == nullptr) return;
+        work_ += units;
+        if (work_ >= kTurnBytes) give();
+    }
+    void give() {
+        work_ = 0;
+        (*hook_)();
+    }
+
+private:
+    const std::function<void()>* hook_;
+    std::size_t work_ = 0;
+};
 
 // ---- What a streaming replace-all pass holds back --------------------------------------
 
@@ -526,12 +554,26 @@ public:
     // dropped), converts them and writes them to `out`; returns the bytes written, never
     // more than `size`. `out` may be `text` itself: a unit never grows, so what is written
     // never overtakes what is still to be read.
-    std::size_t convertUnits(const char* text, std::size_t size, char* out) const {
-        const auto* data = reinterpret_cast<const unsigned char*>(text);
-        const std::string_view whole(text, size);
+    std::size_t convertUnits(const char* text, std::size_t size, char* out, Turns& turns) const {
         char* const begin = out;
         std::size_t pos = 0;
-        while (pos + 1 < size) {
+        // A huge text goes in stretches with a turn between them.
+        while (turns.wanted() && size - pos > kTurnBytes) {
+            pos = convertStretch(text, size, pos, pos + kTurnBytes, out);
+            turns.give();
+        }
+        convertStretch(text, size, pos, size, out);
+        return static_cast<std::size_t>(out - begin);
+    }
+
+private:
+    // Converts the units of text[0, size) that start at `pos` and before `stop`; returns
+    // where the next unit starts (`size` once an odd last character is left).
+    std::size_t convertStretch(const char* text, std::size_t size, std::size_t pos, std::size_t stop,
+                               char*& out) const {
+        const auto* data = reinterpret_cast<const unsigned char*>(text);
+        const std::string_view whole(text, size);
+        while (pos + 1 < stop) {
             if ((data[pos] | data[pos + 1]) < 0x80) {
                 const std::uint8_t entry = entries_[keyOf(text[pos], text[pos + 1])];
                 const Result& result = results_[entry];
@@ -543,16 +585,15 @@ public:
             // Characters as the toolkit cuts them, which the reference splits with. A
             // unit that is not two ASCII characters matches no row.
             const std::size_t first = tk::Utf8CharacterLength(whole, pos);
-            if (pos + first >= size) break;
+            if (pos + first >= size) return size;
             const std::size_t unit = first + tk::Utf8CharacterLength(whole, pos + first);
             std::memmove(out, text + pos, unit);
             out += unit;
             pos += unit;
         }
-        return static_cast<std::size_t>(out - begin);
+        return pos;
     }
 
-private:
     struct Result {
         std::uint8_t length;
         char bytes[2];
@@ -605,17 +646,41 @@ const Decoder& decoder() {
 struct Scratch {
     JoinedRowsCache joined{decoder().joined};
     JoinedRowsCache gluedRuns{decoder().gluedRuns};
-    std::vector<char> rewritten;  // the field after all substitution rows
+    Turns turns;  // those of the field being decoded
+
+    // Room for the field after all substitution rows. Left uninitialised: the pages of a
+    // huge field's buffer are then touched only as the decoding writes them, between its
+    // turns, instead of all at once up front.
+    char* room(std::size_t size) {
+        if (roomSize_ < size) {
+            room_.reset();
+            roomSize_ = 0;  // stays true if the allocation below fails
+            room_.reset(new char[size]);
+            roomSize_ = size;
+        }
+        return room_.get();
+    }
 
     // Buffers that a huge field made large are given back after it rather than kept for
     // the life of the thread.
     static constexpr std::size_t kKeptSize = std::size_t{1} << 20;
-    void shrinkIfHuge() {
-        if (rewritten.size() > kKeptSize) std::vector<char>().swap(rewritten);
+    void shrinkIfHuge() noexcept {
+        if (roomSize_ > kKeptSize) {
+            room_.reset();
+            roomSize_ = 0;
+        }
     }
+
+private:
+    std::unique_ptr<char[]> room_;
+    std::size_t roomSize_ = 0;
 };
 
-Scratch& scratch() {
+// How many decodings are under way on this thread: a turn runs the event loop, which
+// may decode another field before the one it interrupted goes on.
+thread_local int tDecodingDepth = 0;
+
+Scratch& threadScratch() {
     thread_local Scratch instance;
     return instance;
 }
@@ -628,13 +693,17 @@ Scratch& scratch() {
 // costs nothing, so a run made of few distinct groups costs a few passes.
 class OccurringRows {
 public:
-    explicit OccurringRows(std::string_view run) : text_(run), occurs_(0x10000, false) { note(0, text_.size()); }
+    OccurringRows(std::string_view run, Turns& turns) : text_(run), occurs_(0x10000, false), turns_(turns) {
+        note(0, text_.size());
+    }
 
     // How many group rows have a code that occurs in the run, before any row ran.
-    static std::size_t rowsThatMayMatch(std::string_view run) {
+    static std::size_t rowsThatMayMatch(std::string_view run, Turns& turns) {
         std::vector<bool> occurs(0x10000, false);
-        for (std::size_t i = 0; i + 4 <= run.size(); ++i)
+        for (std::size_t i = 0; i + 4 <= run.size(); ++i) {
             if (const int code = codeAt(run, i); code >= 0) occurs[static_cast<std::size_t>(code)] = true;
+            turns.add(1);
+        }
         std::size_t count = 0;
         for (const CodeRow& row : codeSubstitutionTable().first(kSpaceRemovalRow))
             count += occurs[static_cast<std::size_t>(codeAt(row.pattern, 0))] ? 1 : 0;
@@ -660,6 +729,7 @@ public:
                 } else {
                     ++i;
                 }
+                turns_.add(1);
             }
             if (inserted.empty()) continue;
             next.append(text_, at, std::string::npos);
@@ -680,12 +750,15 @@ private:
         return code;
     }
     void note(std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to && i + 4 <= text_.size(); ++i)
+        for (std::size_t i = from; i < to && i + 4 <= text_.size(); ++i) {
             if (const int code = codeAt(text_, i); code >= 0) occurs_[static_cast<std::size_t>(code)] = true;
+            turns_.add(1);
+        }
     }
 
     std::string text_;
     std::vector<bool> occurs_;
+    Turns& turns_;
 };
 
 // A glued run goes through the group rows one of two ways, whichever suits it. Most
@@ -694,17 +767,19 @@ private:
 // a few characters. A run of few distinct groups in endless combinations would keep the
 // stream learning, each new state worked out through every row; such a run has few rows
 // that can match at all, and is rewritten by those rows alone.
-[[gnu::noinline]] std::uint32_t stepLongRun(std::string_view run, std::uint32_t state, char*& out) {
+[[gnu::noinline]] std::uint32_t stepLongRun(std::string_view run, std::uint32_t state, char*& out, Scratch& s) {
+    Turns& turns = s.turns;
     constexpr std::size_t kFewRows = 48;
-    Scratch& s = scratch();
     // The rows insert spaces ("{ "), which the space removal takes out before the
     // joined-field rows see the text.
     const auto toJoinedRows = [&](std::string_view rewritten) {
-        for (char c : rewritten)
+        for (char c : rewritten) {
             if (c != ' ') state = s.joined.step(state, c, out);
+            turns.add(1);
+        }
     };
-    if (run.size() >= 4096 && OccurringRows::rowsThatMayMatch(run) <= kFewRows) {
-        toJoinedRows(OccurringRows(run).rewrite());
+    if (run.size() >= 4096 && OccurringRows::rowsThatMayMatch(run, turns) <= kFewRows) {
+        toJoinedRows(OccurringRows(run, turns).rewrite());
         return state;
     }
     // A step lets go of at most what the passes hold (three characters each) and itself.
@@ -714,6 +789,7 @@ private:
         char* end = piece;
         chain = s.gluedRuns.step(chain, c, end);
         toJoinedRows(std::string_view(piece, static_cast<std::size_t>(end - piece)));
+        turns.add(1);
     }
     char* end = piece;
     s.gluedRuns.finish(chain, end);
@@ -723,12 +799,24 @@ private:
 
 }  // namespace
 
-std::string decodeCodeField(std::string_view codeField) {
+std::string decodeCodeField(std::string_view codeField, const std::function<void()>* turn) {
     const Decoder& d = decoder();
     if (!d.fastPathUsable) return decodeCodeFieldReference(codeField);
-    Scratch& s = scratch();
-    const std::size_t room = codeField.size() + JoinedRowsCache::kSlack;
-    if (s.rewritten.size() < room) s.rewritten.resize(room);
+    // The thread's caches and buffer belong to the outermost decoding; one that runs
+    // inside its turn gets its own. The caches are consistent between any two steps,
+    // so a turn that throws leaves them fit for the next field.
+    std::unique_ptr<Scratch> own;
+    Scratch& s = tDecodingDepth == 0 ? threadScratch() : *(own = std::make_unique<Scratch>());
+    struct Depth {
+        Scratch& s;
+        explicit Depth(Scratch& scratch) : s(scratch) { ++tDecodingDepth; }
+        ~Depth() {
+            --tDecodingDepth;
+            s.shrinkIfHuge();
+        }
+    } depth(s);
+    s.turns = Turns(turn);
+    Turns& turns = s.turns;
 
     // Group rows, space removal and joined-field rows in one sweep: each run of hex
     // digits is rewritten on its own and fed to the joined-field passes; a space is
@@ -736,66 +824,74 @@ std::string decodeCodeField(std::string_view codeField) {
     const char* const field = codeField.data();
     const std::size_t size = codeField.size();
     JoinedRowsCache& joined = s.joined;
-    char* const rewritten = s.rewritten.data();
+    char* const rewritten = s.room(size + JoinedRowsCache::kSlack);
     char* out = rewritten;
     const JoinedRowsCache::GroupMove* groupMoves = joined.groupMoves();
     std::uint32_t state = 0;
     std::size_t pos = 0;
     while (pos < size) {
-        if (kHexValue[static_cast<unsigned char>(field[pos])] < 0) {
-            if (field[pos] != ' ') {
-                state = joined.step(state, field[pos], out);
+        // Stretches of kTurnBytes with a turn between them when a hook is given; the hot
+        // loop compares with the stretch's end, as it would with the field's.
+        const std::size_t stretchEnd = turns.wanted() && size - pos > kTurnBytes ? pos + kTurnBytes : size;
+        while (pos < stretchEnd) {
+            if (kHexValue[static_cast<unsigned char>(field[pos])] < 0) {
+                if (field[pos] != ' ') {
+                    state = joined.step(state, field[pos], out);
+                    groupMoves = joined.groupMoves();
+                }
+                ++pos;
+                continue;
+            }
+            // The usual case: a group of four digits that a space (or the end) follows.
+            const auto groupAt = [&](std::size_t at) {
+                const auto entry = [&](std::size_t i) {
+                    return kGroupDigits[i][static_cast<unsigned char>(field[at + i])];
+                };
+                return entry(0) | entry(1) | entry(2) | entry(3);
+            };
+            std::uint32_t group = kNotHexGroup;
+            if (pos + 4 <= size) {
+                group = groupAt(pos);
+                // Files with many distinct groups spill the group moves out of the nearest
+                // cache; asking for the next group's move now hides most of that wait. (Any
+                // index is inside the table, whatever the bytes turn out to be.)
+                if (pos + 9 <= size) __builtin_prefetch(groupMoves + (groupAt(pos + 5) & (kUpperCaseGroup | 0xFFFFU)));
+                if (pos + 4 < size && kHexValue[static_cast<unsigned char>(field[pos + 4])] >= 0) group = kNotHexGroup;
+            }
+            std::size_t end = pos + 4;
+            if ((group & kNotHexGroup) != 0) {
+                end = pos + 1;
+                while (end < size && kHexValue[static_cast<unsigned char>(field[end])] >= 0) ++end;
+            }
+            // Whole groups whose letters mix cases take the byte-by-byte way (see stepGroup).
+            constexpr std::uint32_t kMixedCase = kUpperCaseGroup | kLowerCaseGroup;
+            const bool wholeGroup = state == 0 && (group & kNotHexGroup) == 0 && (group & kMixedCase) != kMixedCase;
+            if (wholeGroup) {
+                const std::uint32_t index = group & (kUpperCaseGroup | 0xFFFFU);
+                const JoinedRowsCache::GroupMove& move = groupMoves[index];
+                if (move.known) {
+                    std::memcpy(out, move.output, sizeof move.output);
+                    out += move.length;
+                    state = move.next;
+                } else {
+                    state = joined.stepGroup(index, d.groups, out);
+                    groupMoves = joined.groupMoves();
+                }
+            }
+            if (!wholeGroup) {
+                if (end - pos <= 4) {
+                    char run[4];
+                    const std::size_t runSize = d.groups.rewriteRun(field + pos, end - pos, run);
+                    for (std::size_t i = 0; i < runSize; ++i) state = joined.step(state, run[i], out);
+                } else {
+                    state = stepLongRun(std::string_view(field + pos, end - pos), state, out, s);
+                }
                 groupMoves = joined.groupMoves();
             }
-            ++pos;
-            continue;
+            pos = end;
+            if (pos < size && field[pos] == ' ') ++pos;  // the space after a group, dropped at once
         }
-        // The usual case: a group of four digits that a space (or the end) follows.
-        const auto groupAt = [&](std::size_t at) {
-            const auto entry = [&](std::size_t i) { return kGroupDigits[i][static_cast<unsigned char>(field[at + i])]; };
-            return entry(0) | entry(1) | entry(2) | entry(3);
-        };
-        std::uint32_t group = kNotHexGroup;
-        if (pos + 4 <= size) {
-            group = groupAt(pos);
-            // Files with many distinct groups spill the group moves out of the nearest
-            // cache; asking for the next group's move now hides most of that wait. (Any
-            // index is inside the table, whatever the bytes turn out to be.)
-            if (pos + 9 <= size) __builtin_prefetch(groupMoves + (groupAt(pos + 5) & (kUpperCaseGroup | 0xFFFFU)));
-            if (pos + 4 < size && kHexValue[static_cast<unsigned char>(field[pos + 4])] >= 0) group = kNotHexGroup;
-        }
-        std::size_t end = pos + 4;
-        if ((group & kNotHexGroup) != 0) {
-            end = pos + 1;
-            while (end < size && kHexValue[static_cast<unsigned char>(field[end])] >= 0) ++end;
-        }
-        // Whole groups whose letters mix cases take the byte-by-byte way (see stepGroup).
-        constexpr std::uint32_t kMixedCase = kUpperCaseGroup | kLowerCaseGroup;
-        const bool wholeGroup = state == 0 && (group & kNotHexGroup) == 0 && (group & kMixedCase) != kMixedCase;
-        if (wholeGroup) {
-            const std::uint32_t index = group & (kUpperCaseGroup | 0xFFFFU);
-            const JoinedRowsCache::GroupMove& move = groupMoves[index];
-            if (move.known) {
-                std::memcpy(out, move.output, sizeof move.output);
-                out += move.length;
-                state = move.next;
-            } else {
-                state = joined.stepGroup(index, d.groups, out);
-                groupMoves = joined.groupMoves();
-            }
-        }
-        if (!wholeGroup) {
-            if (end - pos <= 4) {
-                char run[4];
-                const std::size_t runSize = d.groups.rewriteRun(field + pos, end - pos, run);
-                for (std::size_t i = 0; i < runSize; ++i) state = joined.step(state, run[i], out);
-            } else {
-                state = stepLongRun(std::string_view(field + pos, end - pos), state, out);
-            }
-            groupMoves = joined.groupMoves();
-        }
-        pos = end;
-        if (pos < size && field[pos] == ' ') ++pos;  // the space after a group, dropped at once
+        if (pos < size) turns.give();
     }
     joined.finish(state, out);
 
@@ -807,8 +903,16 @@ std::string decodeCodeField(std::string_view codeField) {
     // Converted where they stand (no unit grows), then copied at the caption's exact
     // size: a caption is about half as long as its units, and a file's captions are held
     // together until the transcript is written.
-    std::string caption(rewritten, d.pairs.convertUnits(rewritten, unitsSize, rewritten));
-    s.shrinkIfHuge();
+    const std::size_t captionSize = d.pairs.convertUnits(rewritten, unitsSize, rewritten, turns);
+    constexpr std::size_t kCopyPiece = std::size_t{1} << 20;
+    if (!turns.wanted() || captionSize <= kCopyPiece) return std::string(rewritten, captionSize);
+    // Copying tens of megabytes into fresh pages takes longer than a turn may wait.
+    std::string caption;
+    caption.reserve(captionSize);
+    for (std::size_t at = 0; at < captionSize; at += kCopyPiece) {
+        caption.append(rewritten + at, std::min(kCopyPiece, captionSize - at));
+        turns.give();
+    }
     return caption;
 }
 

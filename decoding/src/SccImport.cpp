@@ -30,6 +30,19 @@ std::int32_t progressValue(std::int64_t line, std::int64_t lastLine) noexcept {
 
 namespace {
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+// hasTimecode with a turn between megabytes of a huge line (given `turn`). The pieces
+// overlap by two bytes, so a timecode across their edge is found as well.
+bool hasTimecodeWithTurns(std::string_view line, const std::function<void()>* turn) {
+    if (turn == nullptr) return hasTimecode(line);
+    for (std::size_t from = 0;;) {
+        const std::size_t end = std::min(line.size(), from + kBlockSize);
+        if (hasTimecode(line.substr(from, end - from))) return true;
+        if (end == line.size()) return false;
+        from = end - 2;
+        (*turn)();
+    }
+}
 }  // namespace
 
 void SccLines::Keep() {
@@ -84,6 +97,7 @@ SccLines readSccLines(const std::function<void(std::string&)>& appendLine, const
 CaptionLinesEnd decodeCaptionLines(SccLines& sccLines, tk::StringList& timeCodeArray,
                                    tk::StringList& captionArray2, const CaptionLineHooks& hooks) {
     const auto lastLine = static_cast<std::int64_t>(sccLines.Count()) - 1;
+    const std::function<void()>* withinLine = hooks.withinLine ? &hooks.withinLine : nullptr;
     if (lastLine > 0) {
         timeCodeArray.Reserve(timeCodeArray.Count() + lastLine);
         captionArray2.Reserve(captionArray2.Count() + lastLine);
@@ -91,17 +105,17 @@ CaptionLinesEnd decodeCaptionLines(SccLines& sccLines, tk::StringList& timeCodeA
     for (std::int64_t i = 1; i <= lastLine; ++i) {
         hooks.showProgress(progressValue(i, lastLine));
         const std::string_view line = sccLines.Line(static_cast<std::size_t>(i));
-        if (!hasTimecode(line))
+        if (!hasTimecodeWithTurns(line, withinLine))
             return CaptionLinesEnd::NoTimecode;
 
         CaptionLineFields fields{line, {}};
-        if (const auto split = splitCaptionLine(line))
+        if (const auto split = splitCaptionLine(line, withinLine))
             fields = *split;
         if (hooks.unbuffered())
-            timeCodeArray.Append(unbufferedTimecode(fields.timecodeField, fields.codeField));
+            timeCodeArray.Append(unbufferedTimecodeWithTurns(fields.timecodeField, fields.codeField, withinLine));
         else
             timeCodeArray.Append(std::string(fields.timecodeField));
-        captionArray2.Append(decodeCodeField(fields.codeField));
+        captionArray2.Append(decodeCodeField(fields.codeField, withinLine));
         sccLines.ReleaseBefore(static_cast<std::size_t>(i));
         hooks.backgroundTask();
     }

@@ -1,5 +1,6 @@
 #include "decoding/Timecode.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "toolkit/StringList.h"
 #include "toolkit/Strings.h"
+#include "toolkit/Utf8.h"
 
 namespace quillet {
 namespace {
@@ -79,8 +81,26 @@ bool isAscii(std::string_view text) {
     return (bits & 0x8080808080808080ULL) == 0;
 }
 
-std::uint64_t characterCount(std::string_view text) {
-    return isAscii(text) ? text.size() : static_cast<std::uint64_t>(tk::Len(text));
+// Len's count, a megabyte at a time with a turn between when `turn` is given: even
+// this pass over a field of a hundred megabytes holds up the event loop for too long.
+std::uint64_t characterCount(std::string_view text, const std::function<void()>* turn) {
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    if (turn == nullptr || text.size() <= kPiece)
+        return isAscii(text) ? text.size() : static_cast<std::uint64_t>(tk::Len(text));
+    std::uint64_t count = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.size(), pos + kPiece);
+        if (isAscii(text.substr(pos, end - pos))) {
+            count += end - pos;
+            pos = end;
+        } else {
+            // Character by character as Len steps, from a place where Len stands too.
+            for (; pos < end; pos += tk::Utf8CharacterLength(text, pos)) ++count;
+        }
+        if (pos < text.size()) (*turn)();
+    }
+    return count;
 }
 
 // What Val reads from one field of the timecode.
@@ -262,7 +282,12 @@ std::string unbufferedTimecodeLiteral(std::string_view timecodeField, std::strin
 }
 
 std::string unbufferedTimecode(std::string_view timecodeField, std::string_view codeField) {
-    const double offset = static_cast<double>(characterCount(codeField)) / 5.0 / 30.0;
+    return unbufferedTimecodeWithTurns(timecodeField, codeField, nullptr);
+}
+
+std::string unbufferedTimecodeWithTurns(std::string_view timecodeField, std::string_view codeField,
+                                        const std::function<void()>* turn) {
+    const double offset = static_cast<double>(characterCount(codeField, turn)) / 5.0 / 30.0;
 
     // The shape of nearly every line, HH:MM:SS:FF with either separator, read in one go.
     // Its time is a finite, non-negative double, which Str and Val carry over unchanged.

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QWidget>
+#include <any>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/LayoutLists.h"
 #include "app/ProjectPicture.h"
 #include "app/Window1.h"
 #include "toolkit/Controls.h"
@@ -121,6 +123,32 @@ private:
     std::filesystem::path root_;
 };
 
+// A new main window built without the control `missing`, as a damaged layout would leave
+// it; every other control is made, placed and bound as in the real window.
+inline tk::Ref<Window1> damagedWindow(const std::string& missing) {
+    const tk::ClassRecord& record =
+        tk::RuntimeRegisterClass("Damaged." + missing, &Window1::__Lookup(), [missing](tk::ClassRecord& r) {
+            r.AddMethod("_CreateControls0", "%%", [missing](tk::Object& self, tk::Object*) -> std::any {
+                const auto window = std::static_pointer_cast<tk::Window>(self.shared_from_this());
+                for (const layout::ControlLayout& spec : layout::Controls()) {
+                    if (spec.name == missing)
+                        continue;
+                    tk::Ref<tk::RectControl> c = tk::Window::__New(window, *tk::RuntimeFindClass(spec.className));
+                    c->Constructor();
+                    window->_AddControl(spec.name, c);
+                    tk::_SetProperties(*c, spec.encoded);
+                    if (!spec.actionHandler.empty())
+                        tk::_InstallInstanceEventHandler(
+                            c, "Action", tk::RuntimeCreateDelegate(window, spec.actionHandler, "(  )"));
+                }
+                return {};
+            });
+        });
+    const tk::Ref<Window1> window = tk::RuntimeCheckCast<Window1>(tk::RuntimeNew<tk::Window>(record), Window1::__Lookup());
+    window->Constructor();
+    return window;
+}
+
 enum class Layout { Timecode, Line, Paragraph };
 
 // No main window at the start or the end of a test, and dialogs answered by `chooser_`,
@@ -166,6 +194,14 @@ protected:
         controlOf<tk::RadioButton>(window_, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
     }
     tk::Ref<tk::StaticText> status() const { return controlOf<tk::StaticText>(window_, "ProgressText"); }
+    // The texts of the message boxes shown so far.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> texts;
+        for (const tk::DialogRequest& r : chooser_->Shown())
+            if (r.kind == tk::DialogKind::Message)
+                texts.push_back(r.message);
+        return texts;
+    }
     // A file of the test's own with these bytes.
     std::filesystem::path file(const std::string& name, const std::string& bytes) const {
         const std::filesystem::path path = dir_ / name;

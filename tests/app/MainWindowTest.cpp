@@ -2,6 +2,9 @@
 // help buttons driven by real clicks, and the project picture.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLabel>
+
 #include <memory>
 #include <string>
 #include <tuple>
@@ -58,7 +61,14 @@ TEST_F(MainWindow, NewWindowAsItStarts) {
     EXPECT_EQ(std::make_tuple(w->HasMaximizeButton(), w->HasMinimizeButton(), w->HasCloseButton()),
               std::make_tuple(false, true, true));
     EXPECT_EQ(w->MenuBar(), quillet::implicit::MenuBar1());
-    EXPECT_TRUE(Window1::__Lookup().EventHandler("EnableMenuItems"));
+    // The same as the user sees it: the title, a client area fixed at its size, the buttons.
+    EXPECT_EQ(w->Widget()->windowTitle(), "Quillet");
+    EXPECT_EQ(w->ClientArea()->size(), QSize(486, 252));
+    EXPECT_EQ(w->ClientArea()->minimumSize(), w->ClientArea()->maximumSize());
+    const Qt::WindowFlags flags = w->Widget()->windowFlags();
+    EXPECT_EQ(std::make_tuple(bool(flags & Qt::WindowMaximizeButtonHint), bool(flags & Qt::WindowMinimizeButtonHint),
+                              bool(flags & Qt::WindowCloseButtonHint)),
+              std::make_tuple(false, true, true));
 
     // Every control by its name, of its class, where the layout puts it.
     const std::vector<std::tuple<const char*, const tk::ClassRecord*, int, int, int, int>> expected = {
@@ -85,6 +95,10 @@ TEST_F(MainWindow, NewWindowAsItStarts) {
         EXPECT_TRUE(tk::RuntimeIsA(c.get(), *cls));
         EXPECT_EQ(std::make_tuple(c->Left(), c->Top(), c->Width(), c->Height()),
                   std::make_tuple(left, top, width, height));
+        // The status label lies on the bar, so its widget is placed within the bar's.
+        const bool onBar = std::string(name) == "ProgressText";
+        EXPECT_EQ(c->Widget()->geometry(), onBar ? QRect(left - 20, top - 178, width, height) : QRect(left, top, width, height));
+        EXPECT_EQ(c->Widget()->parentWidget(), onBar ? w->ControlByName("ProgressBar1")->Widget() : w->ClientArea());
         EXPECT_LE(c->Left() + c->Width(), 486);
         EXPECT_LE(c->Top() + c->Height(), 252);
     }
@@ -99,6 +113,10 @@ TEST_F(MainWindow, NewWindowAsItStarts) {
               tk::RuntimeWindowControlByName(w, "ProgressBar1"));
     EXPECT_EQ(controlOf<tk::BevelButton>(w, "BevelButton1")->Caption(), "Select SCC File");
     EXPECT_EQ(controlOf<tk::StaticText>(w, "StaticText1")->Text(), "Output text file settings:");
+    EXPECT_TRUE(static_cast<QLabel*>(w->ControlByName("ProgressText")->Widget())->alignment() & Qt::AlignHCenter);
+    EXPECT_EQ(w->ControlByName("LineBox")->Widget()->font(), QApplication::font(w->ControlByName("LineBox")->Widget()));
+    for (const char* help : {"BevelButton2", "BevelButton3"})
+        EXPECT_EQ(w->ControlByName(help)->Widget()->focusPolicy(), Qt::NoFocus) << help;
 
     // Six controls answer Action, the others none.
     for (const char* name : {"BevelButton1", "TimecodeBox", "LineBox", "ParagraphBox", "BevelButton3", "BevelButton2"})
@@ -150,10 +168,15 @@ TEST_F(MainWindow, OptionRulesThroughClicks) {
     click(tk::RuntimeWindowControlByName(w, "RadioButton1"));
     EXPECT_EQ(boxes(w), kLineLayout);
     EXPECT_TRUE(chooser_->Shown().empty());
+
+    // A value set from code runs no rule; only a click does.
+    controlOf<tk::CheckBox>(w, "ParagraphBox")->SetValue(true);
+    EXPECT_EQ(boxes(w), (Boxes{false, true, true}));
 }
 
 TEST_F(MainWindow, HelpButtonsShowTheirTextsAndChangeNothing) {
     tk::Ref<Window1> w = shownWindow();
+    const std::size_t reports = tk::RuntimeUnhandledExceptionCount();
     click(tk::RuntimeWindowControlByName(w, "ParagraphBox"));
     chooser_->AnswerDismiss().AnswerDismiss();
     click(tk::RuntimeWindowControlByName(w, "BevelButton2"));
@@ -176,7 +199,26 @@ TEST_F(MainWindow, HelpButtonsShowTheirTextsAndChangeNothing) {
     ASSERT_EQ(chooser_->Shown().size(), 3u);
     EXPECT_EQ(chooser_->Shown()[2].kind, tk::DialogKind::Open);
     EXPECT_EQ(boxes(w), kParagraphLayout);
-    EXPECT_EQ(tk::RuntimeUnhandledExceptionCount(), 0u);
+    EXPECT_EQ(tk::RuntimeUnhandledExceptionCount(), reports);
+}
+
+TEST_F(MainWindow, AFailingRuleIsReportedOnceAndTheWindowGoesOn) {
+    // Without "LineBox" the rules of "Include Timecode" fail as the box is checked.
+    tk::Ref<Window1> w = damagedWindow("LineBox");
+    w->Show();
+    chooser_->SetAutoDismissMessages(true);
+    const std::size_t reportsBefore = tk::RuntimeUnhandledExceptionCount();
+    click(tk::RuntimeWindowControlByName(w, "TimecodeBox"));  // unchecked: no rule to run
+    EXPECT_TRUE(chooser_->Shown().empty());
+    click(tk::RuntimeWindowControlByName(w, "TimecodeBox"));
+    EXPECT_EQ(tk::RuntimeUnhandledExceptionCount(), reportsBefore + 1);
+    ASSERT_EQ(chooser_->Shown().size(), 1u);
+    EXPECT_NE(chooser_->Shown()[0].message.find("NilObjectException"), std::string::npos) << chooser_->Shown()[0].message;
+    click(tk::RuntimeWindowControlByName(w, "BevelButton2"));
+    ASSERT_EQ(chooser_->Shown().size(), 2u);
+    EXPECT_EQ(chooser_->Shown()[1].message, Window1::kUnbufferedHelp);
+    w->Close();
+    EXPECT_EQ(tk::RuntimeExit(), 1);  // the run that reported it ends in failure
 }
 
 TEST_F(MainWindow, ProjectPicture) {

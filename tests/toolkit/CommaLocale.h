@@ -1,8 +1,7 @@
 #pragma once
 // Puts the process into a locale whose decimal separator is "," for the lifetime of the
-// object, and restores the previous locale afterwards. Both the C locale (when the machine
-// has such a locale installed) and the global C++ locale are changed, since number texts
-// could depend on either.
+// object: the global C++ locale always, and the C locale where the machine has such a
+// locale installed, since number texts could depend on either.
 #include <clocale>
 #include <locale>
 #include <string>
@@ -14,31 +13,24 @@ public:
     CommaLocale() {
         if (const char* current = std::setlocale(LC_ALL, nullptr))
             previousC_ = current;
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8",
-                                 "fr_FR", "nl_NL.UTF-8", "German_Germany.1252"}) {
-            if (std::setlocale(LC_ALL, name) != nullptr) {
-                const std::lconv* conv = std::localeconv();
-                if (conv && std::string(conv->decimal_point) == ",") {
-                    cLocaleChanged_ = true;
-                    break;
-                }
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8", "fr_FR",
+                                 "nl_NL.UTF-8", "German_Germany.1252"}) {
+            const std::lconv* conv = std::setlocale(LC_ALL, name) ? std::localeconv() : nullptr;
+            if (conv && std::string(conv->decimal_point) == ",") {
+                cLocaleChanged_ = true;
+                break;
             }
         }
         if (!cLocaleChanged_)
             std::setlocale(LC_ALL, previousC_.c_str());
         previousCpp_ = std::locale::global(std::locale(std::locale::classic(), new CommaPoint));
     }
-
     ~CommaLocale() {
         std::locale::global(previousCpp_);
         std::setlocale(LC_ALL, previousC_.c_str());
     }
-
     CommaLocale(const CommaLocale&) = delete;
     CommaLocale& operator=(const CommaLocale&) = delete;
-
-    // Whether a C locale with "," as decimal separator was found and set.
-    bool CLocaleChanged() const { return cLocaleChanged_; }
 
 private:
     struct CommaPoint : std::numpunct<char> {
@@ -46,7 +38,6 @@ private:
         char do_thousands_sep() const override { return '.'; }
         std::string do_grouping() const override { return "\3"; }
     };
-
     std::string previousC_ = "C";
     std::locale previousCpp_;
     bool cLocaleChanged_ = false;

@@ -2,8 +2,10 @@
 // and permissions.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "StreamTestSupport.h"
@@ -12,6 +14,28 @@
 namespace {
 
 using ::testing::HasSubstr;
+
+constexpr uid_t kNobody = 65534;  // nobody and nogroup on Debian
+constexpr gid_t kNogroup = 65534;
+
+void WriteWhole(const fs::path& path, const std::string& text) {
+    auto stream = tk::TextOutputStream::Create(path);
+    stream->Write(text);
+    stream->Close();
+}
+
+// Runs `f` in a child process as the user nobody, and gives its exit status; -1 when the
+// child could not become nobody.
+int AsNobody(const std::function<int()>& f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(kNogroup) != 0 || ::setuid(kNobody) != 0) ::_exit(255);
+        ::_exit(f());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+}
 
 TEST_F(TextStreamTest, OutputIsUtf8WithLineEndsAndAppearsOnlyWhenClosed) {
     const fs::path target = Dir() / "out.txt";
@@ -93,6 +117,74 @@ TEST_F(TextStreamTest, LinksAreFollowedAndDevicesWrittenInPlace) {
         },
         tk::IOException);
     EXPECT_TRUE(fs::is_character_file(full));
+}
+
+TEST_F(TextStreamTest, AFifoWhoseReaderLeavesFailsTheWriteAndTheProgramGoesOn) {
+    const fs::path fifo = Dir() / "out.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    auto stream = tk::TextOutputStream::Create(fifo);
+    ::close(reader);
+    EXPECT_THAT(IOErrorOf([&] { stream->WriteLine(std::string(1 << 20, 'x')); }),
+                HasSubstr("could not be written: Broken pipe."));
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(TextStreamTest, AFileTheUserMayNotWriteIsRefusedAndKeepsEveryByte) {
+    const fs::path notes = WriteBytes("notes.txt", "the user's notes\n");
+    fs::permissions(notes, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const auto refusal = [&] {
+        const std::string error = IOErrorOf([&] { WriteWhole(notes, "transcript"); });
+        return error.find("Permission denied") != std::string::npos ? 0 : 1;
+    };
+    if (::geteuid() == 0) {
+        // Root may write anything, as its shell may: the case is an ordinary user's.
+        ASSERT_EQ(::chown(Dir().c_str(), kNobody, kNogroup), 0);
+        ASSERT_EQ(::chown(notes.c_str(), kNobody, kNogroup), 0);
+        ASSERT_EQ(AsNobody(refusal), 0);
+    } else {
+        EXPECT_EQ(refusal(), 0);
+    }
+    EXPECT_EQ(ReadBytes(notes), "the user's notes\n");
+    EXPECT_EQ(FileCount(), 1u);
+}
+
+TEST_F(TextStreamTest, AReplacedFileKeepsItsOwnerGroupAndMode) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    const fs::path theirs = WriteBytes("theirs.txt", "old\n");
+    ASSERT_EQ(::chown(theirs.c_str(), kNobody, kNogroup), 0);
+    ASSERT_EQ(::chmod(theirs.c_str(), 0640), 0);
+    WriteWhole(theirs, "new\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(theirs.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, kNobody);
+    EXPECT_EQ(info.st_gid, kNogroup);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadBytes(theirs), "new\n");
+}
+
+TEST_F(TextStreamTest, NamesUpToTheSystemsLimitAndNewFilesUnderTheUmask) {
+    std::string cjk;
+    for (int i = 0; i < 83; ++i) cjk += "\xE5\xAD\x97";  // three bytes each
+    const mode_t previous = ::umask(027);
+    for (const std::string& name : {std::string(251, 'a') + ".txt", cjk + ".txt"}) {
+        WriteWhole(Dir() / name, "text\n");
+        EXPECT_EQ(ReadBytes(Dir() / name), "text\n") << name.size();
+        EXPECT_EQ(fs::status(Dir() / name).permissions(), fs::perms(0640)) << name.size();
+    }
+    ::umask(previous);
+    EXPECT_EQ(FileCount(), 2u);
+}
+
+TEST_F(TextStreamTest, ALoopOfLinksIsReportedAndStaysALoop) {
+    fs::create_symlink("b", Dir() / "a");
+    fs::create_symlink("a", Dir() / "b");
+    for (const fs::path& name : {Dir() / "a", Dir() / "a" / "x.txt"})
+        EXPECT_THAT(IOErrorOf([&] { WriteWhole(name, "text"); }), HasSubstr("Too many levels of symbolic links"));
+    EXPECT_TRUE(fs::is_symlink(Dir() / "a"));
+    EXPECT_TRUE(fs::is_symlink(Dir() / "b"));
+    EXPECT_EQ(FileCount(), 2u);
 }
 
 }  // namespace

@@ -70,6 +70,27 @@ TEST_F(TextStreamTest, LinesAndLineEndsAcrossBlockEdges) {
     tk::TextInputStream::SetBlockSizeForTesting(0);
 }
 
+TEST_F(TextStreamTest, ALongLineGivesTurnsWhileItIsReadAndChecked) {
+    // Megabytes with a character cut at a block's edge and an invalid byte (the replacing
+    // road): a turn per block read and per megabyte checked (once every byte is read).
+    std::string line = std::string(65535, 'y') + "\xE2\x82\xAC";
+    while (line.size() < (3u << 20)) line += "9420 c8e9 \xC3\xA9 ";
+    auto stream = tk::TextInputStream::Open(WriteBytes("long.scc", line + "\xFF" + line + "\r\nshort\n"));
+    ASSERT_NE(stream, nullptr);
+    std::string text = "kept";
+    std::size_t turns = 0, checking = 0;
+    const std::function<void()> turn = [&] { ++turns; checking += text.size() == 5 + 2 * line.size(); };
+    stream->AppendLine(text, turn);
+    EXPECT_TRUE(text == "kept" + line + "\xEF\xBF\xBD" + line);  // megabytes are not printed
+    EXPECT_GE(turns, 2 * line.size() / 65536);
+    EXPECT_GE(checking, 2 * line.size() / (1 << 20));
+    const std::size_t before = turns;  // a short line gives none
+    text.clear();
+    stream->AppendLine(text, turn);
+    EXPECT_EQ(text, "short");
+    EXPECT_EQ(turns, before);
+}
+
 TEST_F(TextStreamTest, ReadsThatFailOrMeetNoRegularFile) {
     // A failing read is an error, never the end of the file.
     tk::TextInputStream::FailReadsAfterForTesting(11);

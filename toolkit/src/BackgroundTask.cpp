@@ -6,6 +6,8 @@
 #include <QThread>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 namespace tk {
 namespace {
@@ -13,11 +15,20 @@ namespace {
 // Turns come no more often than this, so a tight loop is not slowed down by the event loop.
 constexpr std::int64_t kMinTurnIntervalNs = 15'000'000;
 
+// The clock of a test, when one is set.
+std::function<std::int64_t()>& TestClock() {
+    static std::function<std::int64_t()> clock;
+    return clock;
+}
+bool g_testClock = false;  // read on every call, so a plain flag rather than the function
+
 // A clock that is cheap enough to read on every call. The coarse monotonic clock is a
 // plain memory read (a few nanoseconds) with a resolution of a few milliseconds, which
 // is all a 15 ms interval needs. Reading it on every call, rather than every N calls,
 // means a turn is never late by more than one pass, however long passes take.
 std::int64_t NowNs() noexcept {
+    if (g_testClock) [[unlikely]]
+        return TestClock()();
 #if defined(CLOCK_MONOTONIC_COARSE)
     timespec ts{};
     if (clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) == 0)
@@ -75,5 +86,11 @@ void RuntimeBackgroundTask() {
 }
 
 std::uint64_t BackgroundTaskTurns() noexcept { return TheState().turns; }
+
+void SetBackgroundTaskClockForTesting(std::function<std::int64_t()> clock) {
+    g_testClock = static_cast<bool>(clock);
+    TestClock() = std::move(clock);
+    TheState().lastTurnNs = INT64_MIN / 2;
+}
 
 }  // namespace tk

@@ -572,6 +572,7 @@ bool RuntimeInit(int& argc, char** argv) {
     // once the first is freed, and a conversion that lets go of a file's lines block by
     // block, while its captions grow, would hold both.
     mallopt(M_MMAP_THRESHOLD, 512 * 1024);
+    TextOutputStream::IgnoreBrokenPipeSignal();
     if (!QCoreApplication::instance()) {
         auto set = [](const char* name) {
             const char* v = std::getenv(name);

@@ -17,6 +17,10 @@ namespace tk {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
+// How much of one long line may be read, or checked as UTF-8 or copied, between two turns
+// of the caller's event loop.
+constexpr std::size_t kReadPerTurn = std::size_t{1} << 16;
+constexpr std::size_t kBytesPerTurn = std::size_t{1} << 20;
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
 // The length of the valid UTF-8 sequence at `p`, or 0 when it is invalid; in that case
@@ -66,23 +70,48 @@ std::size_t AsciiPrefix(const unsigned char* bytes, std::size_t size) {
     return i;
 }
 
-// Replaces every invalid sequence in text[from..]; valid text is left as it is.
-void MakeValidUtf8(std::string& text, std::size_t from) {
+// Makes room in `text` for `more` bytes. A long line grows as std::string would, but is
+// copied into its larger buffer a megabyte at a time with a turn between: copying tens
+// of megabytes into fresh pages takes longer than a turn may wait.
+void Reserve(std::string& text, std::size_t more, const std::function<void()>* turn) {
+    if (turn == nullptr || text.capacity() - text.size() >= more || text.size() < kBytesPerTurn) return;
+    std::string grown;
+    grown.reserve(std::max(text.size() + more, 2 * text.capacity()));
+    for (std::size_t at = 0; at < text.size(); at += kBytesPerTurn) {
+        grown.append(text, at, kBytesPerTurn);
+        (*turn)();
+    }
+    text.swap(grown);
+}
+
+// Replaces every invalid sequence in text[from..]; valid text is left as it is. `turn`
+// (may be null) is called between megabytes of a long text.
+void MakeValidUtf8(std::string& text, std::size_t from, const std::function<void()>* turn) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
-    std::size_t i = from + AsciiPrefix(bytes + from, size - from);
+    std::size_t i = from;
     std::size_t subpart = 0;
+    bool invalid = false;
     // Most lines are plain ASCII or valid: only copy once something needs replacing.
-    while (i < size) {
-        const std::size_t n = SequenceLength(bytes + i, size - i, &subpart);
-        if (n == 0) break;
-        i += n;
+    while (i < size && !invalid) {
+        const std::size_t stop = turn && size - i > kBytesPerTurn ? i + kBytesPerTurn : size;
+        i += AsciiPrefix(bytes + i, stop - i);
+        while (i < stop) {
+            const std::size_t n = SequenceLength(bytes + i, size - i, &subpart);
+            if (n == 0) {
+                invalid = true;
+                break;
+            }
+            i += n;
+        }
+        if (!invalid && i < size) (*turn)();
     }
-    if (i == size) return;
+    if (!invalid) return;
 
     const std::size_t firstInvalid = i;
     std::string out;
     out.reserve(size - i + 16);
+    std::size_t nextTurn = i + kBytesPerTurn;
     while (i < size) {
         const std::size_t n = SequenceLength(bytes + i, size - i, &subpart);
         if (n == 0) {
@@ -91,6 +120,10 @@ void MakeValidUtf8(std::string& text, std::size_t from) {
         } else {
             out.append(text, i, n);
             i += n;
+        }
+        if (turn && i >= nextTurn) {
+            (*turn)();
+            nextTurn = i + kBytesPerTurn;
         }
     }
     text.resize(firstInvalid);
@@ -209,16 +242,28 @@ std::string TextInputStream::ReadLine() {
     return line;
 }
 
-void TextInputStream::AppendLine(std::string& text) {
+void TextInputStream::AppendLine(std::string& text) { AppendLine(text, nullptr); }
+
+void TextInputStream::AppendLine(std::string& text, const std::function<void()>& turn) {
+    AppendLine(text, turn ? &turn : nullptr);
+}
+
+void TextInputStream::AppendLine(std::string& text, const std::function<void()>* turn) {
     SkipPendingLineFeed();
     const std::size_t start = text.size();
+    std::size_t nextTurn = start + kReadPerTurn;
     while (pos_ < end_ || Fill()) {
         const char* begin = buffer_.data() + pos_;
         const char* stop = buffer_.data() + end_;
         const char* p = FindLineEnd(begin, stop);
+        Reserve(text, static_cast<std::size_t>(p - begin), turn);
         text.append(begin, p);
         if (p == stop) {
             pos_ = end_;
+            if (turn && text.size() >= nextTurn) {
+                (*turn)();
+                nextTurn = text.size() + kReadPerTurn;
+            }
             continue;
         }
         pos_ = static_cast<std::size_t>(p - buffer_.data()) + 1;
@@ -231,7 +276,7 @@ void TextInputStream::AppendLine(std::string& text) {
         }
         break;
     }
-    MakeValidUtf8(text, start);
+    MakeValidUtf8(text, start, turn);
 }
 
 const char* TextInputStream::FindLineEnd(const char* from, const char* stop) {

@@ -71,7 +71,8 @@ private:
 
 // The file's lines in order without the empty ones: `appendLine` adds the next line to
 // the text it is given and is called until `atEnd` says no line is left (always at least
-// once), and `backgroundTask` after every read.
+// once), and `backgroundTask` after every read. (Turns inside a long line are
+// appendLine's to give: TextInputStream::AppendLine takes a hook for them.)
 SccLines readSccLines(const std::function<void(std::string&)>& appendLine, const std::function<bool()>& atEnd,
                       const std::function<void()>& backgroundTask);
 
@@ -80,6 +81,9 @@ struct CaptionLineHooks {
     std::function<void(std::int32_t)> showProgress;  // sets the bar's value and redraws it
     std::function<bool()> unbuffered;                // "Unbuffered timecode" chosen, read per line
     std::function<void()> backgroundTask;            // once at the end of every caption line
+    // Now and then inside the decoding of a long code field (see decodeCodeField), so
+    // that one huge line leaves the event loop its turns; may be empty.
+    std::function<void()> withinLine = {};
 };
 
 enum class CaptionLinesEnd {

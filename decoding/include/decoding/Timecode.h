@@ -2,6 +2,7 @@
 // Conversions between caption timecode texts and times in seconds. Times cross these
 // functions as text (tk::Str out, tk::Val back), so the results are those of the toolkit's
 // locale-free number texts: "." is always the decimal point.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,10 @@ std::string unbufferedTimecodeLiteral(std::string_view timecodeField, std::strin
 // microsecond. Unusual fields (anything but digits) are read by Val itself, and NaN,
 // infinite or subnormal seconds take the text steps.
 std::string unbufferedTimecode(std::string_view timecodeField, std::string_view codeField);
+
+// The same, calling `turn` (unless null) between megabytes of a huge code field's
+// character count, which alone takes some 15 ms on a hundred megabytes.
+std::string unbufferedTimecodeWithTurns(std::string_view timecodeField, std::string_view codeField,
+                                        const std::function<void()>* turn);
 
 }  // namespace quillet

@@ -5,6 +5,7 @@
 // processes events only when ~15 ms have passed since the last turn, so a turn comes
 // within ~15-20 ms of work plus the length of one pass.
 #include <cstdint>
+#include <functional>
 
 namespace tk {
 
@@ -16,5 +17,10 @@ void RuntimeBackgroundTask();
 // How many turns the hook has given since the program started (for tests and
 // diagnostics).
 std::uint64_t BackgroundTaskTurns() noexcept;
+
+// Test seam: the hook reads this clock (monotonic nanoseconds) instead of the system's,
+// and forgets when its last turn was, so the next call with a due time gives a turn. An
+// empty function puts the system's clock back.
+void SetBackgroundTaskClockForTesting(std::function<std::int64_t()> clock);
 
 }  // namespace tk

@@ -3,6 +3,7 @@
 // atomically.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,6 +40,11 @@ public:
     std::string ReadLine();
     // Reads the next line as ReadLine does and appends it to `text`.
     void AppendLine(std::string& text);
+    // The same, calling `turn` after about every 64 KB of a long line read and every
+    // megabyte of it checked as UTF-8 (never for a shorter line), so that a line of any
+    // length leaves the event loop its turns. When `turn` throws, the rest of the line
+    // stays unread and `text` holds part of it.
+    void AppendLine(std::string& text, const std::function<void()>& turn);
     bool Eof();
     // Closes the file. Afterwards Eof() is true and ReadLine returns the empty text.
     void Close() noexcept;
@@ -55,6 +61,7 @@ private:
     bool Fill();  // reads more bytes; false at the end of the file
     void SkipPendingLineFeed();
     [[noreturn]] void ReadFailed(int error);
+    void AppendLine(std::string& text, const std::function<void()>* turn);
     // The first LF or CR in [from, stop) of the buffer, or stop.
     const char* FindLineEnd(const char* from, const char* stop);
 
@@ -73,13 +80,19 @@ private:
 
 // Writes a text file through a temporary file in the same folder. Close() commits:
 // the finished file is flushed to disk and replaces any existing one in a single
-// rename, so a failure never leaves a half-written file in its place, and the replaced
-// file's permissions carry over. A stream destroyed without Close() discards what it
-// wrote and leaves an existing file untouched. A symbolic link is followed: the link
-// stays and the file it points at is replaced. A device or FIFO already at the place
-// is written directly (a rename would put a plain file in its stead); a FIFO nobody
-// reads is refused at once. Errors raise IOException naming the file and the system's
-// reason.
+// rename, so a failure never leaves a half-written file in its place. The replaced
+// file's mode carries over, and its owner and group wherever the system permits. A
+// stream destroyed without Close() discards what it wrote and leaves an existing file
+// untouched.
+//  - An existing file is first opened for writing as a shell's redirection would: one
+//    the user may not write is refused with the system's reason.
+//  - A symbolic link is followed: the link stays and the file it points at is replaced.
+//    A loop of links, or anything else but "does not exist" met on the way, is refused.
+//  - A device or FIFO already at the place is written directly (a rename would put a
+//    plain file in its stead); a FIFO nobody reads is refused at once, and one whose
+//    reader leaves fails the write ("Broken pipe") instead of ending the program.
+//  - The temporary file's name does not grow with the target's, so any legal name works.
+// Errors raise IOException naming the file and the system's reason.
 class TextOutputStream : public Object {
 public:
     // Raises IOException naming the file when it cannot be created.
@@ -102,6 +115,11 @@ public:
     // written (a negative value ends the failures).
     static void FailNextCommitForTesting();
     static void FailWritesAfterForTesting(std::int64_t bytes);
+
+    // A write to a pipe whose reader has gone fails as any write does, instead of the
+    // signal ending the program, whichever thread writes. Create sees to it; the runtime
+    // does it at start-up.
+    static void IgnoreBrokenPipeSignal();
 
 private:
     struct Impl;
