@@ -133,6 +133,20 @@ void writeWhole(const fs::path& out, const std::string& text) {
     fs::rename(partial, out);
 }
 
+// Every caption line of the largest test file, its header and empty lines left out.
+template <class F>
+void forEachCaptionLine(F&& f) {
+    std::istringstream in(readFile(largestTestFile()));
+    std::string line;
+    bool header = true;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && !std::exchange(header, false))
+            f(line);
+    }
+}
+
 // A cached file of about `megabytes` MiB in one caption line: the header, then
 // "00:00:01:00", a tab and the code fields of the largest test file's caption lines,
 // cycled and separated by spaces. The window must stay live within that one line.
@@ -141,19 +155,12 @@ std::optional<fs::path> makeOneLineInput(int megabytes) {
     if (fs::exists(out))
         return out;
     std::string cycle;
-    std::istringstream in(readFile(largestTestFile()));
-    std::string line;
-    bool header = true;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || std::exchange(header, false))
-            continue;
+    forEachCaptionLine([&](const std::string& line) {
         if (const auto fields = quillet::splitCaptionLine(line); fields && !fields->codeField.empty()) {
             cycle += fields->codeField;
             cycle += ' ';
         }
-    }
+    });
     if (cycle.empty())
         return std::nullopt;
     const std::size_t size = static_cast<std::size_t>(megabytes) * 1024 * 1024;
@@ -191,27 +198,18 @@ std::optional<fs::path> makeInput(int megabytes) {
     const fs::path out = "/tmp/quillet-bench-" + size + "mb-repeated.scc";
     if (fs::exists(out))
         return out;
-    const fs::path largest = largestTestFile();
-    std::string text = readFile(largest);
     std::string captions;
-    std::istringstream in(text);
-    std::string line;
-    bool header = true;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || std::exchange(header, false))
-            continue;
+    forEachCaptionLine([&](const std::string& line) {
         if (quillet::hasTimecode(line))
             captions += line + "\n\n";
-    }
+    });
     if (captions.empty())
         return std::nullopt;
     std::string big = "Scenarist_SCC V1.0\n\n";
     while (big.size() < static_cast<std::size_t>(megabytes) * 1024 * 1024)
         big += captions;
     writeWhole(out, big);
-    std::printf("(no generator script; %s repeats the caption lines of %s)\n", out.c_str(), largest.filename().c_str());
+    std::printf("(no generator script; %s repeats the caption lines of %s)\n", out.c_str(), largestTestFile().filename().c_str());
     return out;
 }
 

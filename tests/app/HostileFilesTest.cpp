@@ -5,10 +5,14 @@
 // marks, invalid UTF-8) is the text stream's own test.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -18,6 +22,28 @@
 #include "AppTestSupport.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TextStreams.h"
+
+// The bytes this program holds through operator new, and the most it held since the
+// last reset: a memory guard that counts instead of asking the machine.
+std::atomic<std::int64_t> g_liveBytes{0}, g_peakBytes{0};
+
+void* operator new(std::size_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (!p) throw std::bad_alloc();
+    const std::int64_t live = g_liveBytes += static_cast<std::int64_t>(::malloc_usable_size(p));
+    for (std::int64_t peak = g_peakBytes; live > peak && !g_peakBytes.compare_exchange_weak(peak, live);) {
+    }
+    return p;
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept {
+    if (!p) return;
+    g_liveBytes -= static_cast<std::int64_t>(::malloc_usable_size(p));
+    std::free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -281,6 +307,9 @@ TEST_F(HostileFiles, ReadsThatFail) {
 // A blow-up guard that holds on any machine: each shape of file is converted at n and at
 // 4n units, the least processor time of several runs each. Linear work takes at most four
 // times as long at 4n (less, with the fixed costs of a request); quadratic work sixteen.
+// The memory held at the peak of the 4n run is counted too: at most three times the file
+// (its lines, the captions and the body) and a list entry or two a caption line, however
+// the file is shaped.
 TEST_F(HostileFiles, WorkGrowsLinearlyWithTheFile) {
     const struct {
         const char* label;
@@ -327,7 +356,12 @@ TEST_F(HostileFiles, WorkGrowsLinearlyWithTheFile) {
     for (const auto& shape : shapes) {
         SCOPED_TRACE(shape.label);
         const fs::path small = file("small.scc", shape.file(kUnits)), large = file("grow.scc", shape.file(4 * kUnits));
+        const std::int64_t before = g_liveBytes;
+        g_peakBytes = before;
         ASSERT_GE(seconds(large), 0);
+        const std::string text = shape.file(4 * kUnits);
+        const auto captionLines = static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\t'));
+        EXPECT_LE(g_peakBytes - before, 3 * static_cast<std::int64_t>(text.size()) + 100 * captionLines + (4 << 20));
         ASSERT_TRUE(sameBytes(readBytes(out), "Transcripts of grow.scc\n\n" + shape.body(4 * kUnits) + "\n"));
         // More rounds only while a busy machine blurs the figures.
         double best[2] = {1e30, 1e30};
