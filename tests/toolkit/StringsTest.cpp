@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <random>
 #include <string>
 
 #include "toolkit/Exceptions.h"
@@ -52,44 +51,6 @@ TEST(StringsReplace, LeftToRightWithoutOverlapOrRescanLettersInEitherCase) {
         std::string expected = "[{ @` ^~";
         expected[expected.find(c)] = 'x';
         EXPECT_EQ(tk::ReplaceAll("[{ @` ^~", std::string(1, c), "x"), expected) << c;
-    }
-}
-
-// A plain model of the rule: fold both texts' ASCII letters, search the folded copies,
-// splice the original. Random texts from a small alphabet meet many near misses.
-TEST(StringsReplace, AgreesWithFoldedSearchOnRandomTexts) {
-    const auto folded = [](std::string text) {
-        for (char& c : text)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        return text;
-    };
-    const auto model = [&](const std::string& source, const std::string& find, const std::string& replacement,
-                           bool firstOnly) {
-        const std::string haystack = folded(source), needle = folded(find);
-        std::string out;
-        std::size_t from = 0;
-        for (std::size_t hit = haystack.find(needle); !needle.empty() && hit != std::string::npos;
-             hit = firstOnly ? std::string::npos : haystack.find(needle, from)) {
-            out += source.substr(from, hit - from) + replacement;
-            from = hit + needle.size();
-        }
-        return out + source.substr(from);
-    };
-    static const char alphabet[] = {'a', 'A', 'b', 'B', '9', '[', '{', ' ', '\xC3', '\xA9', '\x89'};
-    std::mt19937 random(5);
-    const auto text = [&](std::size_t maxLength) {
-        std::string t(random() % (maxLength + 1), ' ');
-        for (char& c : t)
-            c = alphabet[random() % sizeof alphabet];
-        return t;
-    };
-    for (int i = 0; i < 20000; ++i) {
-        const std::string source = text(24), find = text(4), replacement = text(3);
-        ASSERT_EQ(tk::ReplaceAll(source, find, replacement), model(source, find, replacement, false))
-            << "\"" << source << "\" \"" << find << "\"";
-        ASSERT_EQ(tk::Replace(source, find, replacement), model(source, find, replacement, true))
-            << "\"" << source << "\" \"" << find << "\"";
     }
 }
 
