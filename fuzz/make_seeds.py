@@ -80,7 +80,7 @@ for digits in ('914', '9Ae4c', '9412| '):  # few digits in endless combinations
     write('decode', 'soup-' + re.sub('[^0-9A-Za-z]', '_', digits), ''.join(rng.choice(digits) for _ in range(2048)))
 for name in ('cea608js-allchars.scc', 'ccx-special_chars.scc', 'cea608js-backgrounds.scc'):
     for n, line in enumerate(l for l in sample(name).splitlines() if b'\t' in l):
-        write('decode', '%s-%02d' % (name[:-4], n), line.split(b'\t')[1])
+        write('decode', '%s-%02d' % (name[:-4].replace('special_', ''), n), line.split(b'\t')[1])
         if n == 3:
             break
 
@@ -130,9 +130,9 @@ timecode_seed('half-hundredths', [seconds_field(base + (h + 0.5) / 100) for base
 for n in range(3):  # every magnitude, negative ones among them
     timecode_seed('magnitudes-%d' % n, [seconds_field(10 ** rng.uniform(-12, 13) * (1 if i % 5 else -1)) + '\t' +
                                         code(rng.randrange(500 if i % 10 == 0 else 40)) for i in range(200)])
-specials = [0.0, -0.0, 5e-324, 2.2250738585072014e-308, 2.2e-308, 1e-300, 3.6e12, 3599999999999.9995, 3600000000000.0005,
+odd_doubles = [0.0, -0.0, 5e-324, 2.2250738585072014e-308, 2.2e-308, 1e-300, 3.6e12, 3599999999999.9995, 3600000000000.0005,
             1.7976931348623157e308]
-timecode_seed('specials', [seconds_field(x) + '\t' + code(c) for x in specials for c in (0, 1, 9)])
+timecode_seed('odd-doubles', [seconds_field(x) + '\t' + code(c) for x in odd_doubles for c in (0, 1, 9)])
 n9, n20, n400 = '9' * 9, '9' * 20, '9' * 400
 sub = '0.' + '0' * 320 + '5'
 hostile = ['', ';', ';;;;', ':::', '::::::', '99:99:99:99', '00:00:00:00:00:00', '1:2:3', '1:2', '1', '00:01:02:15 extra',
