@@ -201,7 +201,7 @@ for n, name in enumerate(['ccx-popon_basic.scc', 'cea608js-midrow_flash.scc', 'p
                           'pycaption-sample_scc_with_italics.scc', 'cea608js-strange_stuff.scc',
                           'pycaption-sample_scc_special_and_extended_characters.scc']):
     flags = [1, 3, 5, 9, 1, 1][n]
-    write('transcript', '%02x-%s' % (flags, name[:-4]), bytes([flags]) + key + sample(name))
+    write('transcript', '%02x-%s' % (flags, name[:-4].replace('special_and_', '')), bytes([flags]) + key + sample(name))
 
 # ---- textstream: the file, then two control bytes -------------------------------------------
 texts = {
