@@ -192,6 +192,8 @@ int RunQuillet(int& argc, char** argv) {
         std::fprintf(stderr, "Quillet: %s\n", tk::RuntimeInitError().c_str());
         return 1;
     }
+    // A logout or a closed terminal ends the program as Quit does, leaving no temporary file.
+    tk::RuntimeQuitOnTerminationSignals();
     beforeStep(Step::Initialize);
     initialize();
     _Main();

@@ -15,6 +15,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/RegEx.h"
+#include "toolkit/Runtime.h"
 #include "transcript/Transcript.h"
 
 namespace quillet {
@@ -373,8 +374,9 @@ void Window1::readAndDecode(tk::TextInputStream& in) {
 
 void Window1::backgroundTask() {
     tk::RuntimeBackgroundTask();
-    // Quit closes the windows first, so a closed window covers both.
-    if (!IsOpen())
+    // Quit closes the windows first, so a closed window covers both; the system's
+    // request to end is heard at once, before the windows have closed.
+    if (!IsOpen() || tk::RuntimeTerminationRequested())
         throw ConversionAbandoned{};
 }
 
@@ -396,6 +398,8 @@ void Window1::doTranscTimecode() {
 
     const std::string proposed = proposedTranscriptName(fileName);
     const tk::Ref<tk::FolderItem> target = tk::GetSaveFolderItem("TEXT", proposed);
+    if (tk::RuntimeTerminationRequested())
+        throw ConversionAbandoned{};
     if (target && !writeTranscript(target, body)) {
         endRequest(kNotWritten);
         return;
@@ -410,19 +414,30 @@ bool Window1::writeTranscript(const tk::Ref<tk::FolderItem>& target, const std::
                    ", the SCC file it is made from. Please choose another name for it.");
         return false;
     }
+    // Once begun, a file is finished even if the window closes meanwhile; but when the
+    // system asks the program to end (a logout), there may be no time for that, so the
+    // file is abandoned and the old one keeps every byte.
+    const auto turn = [] {
+        tk::RuntimeBackgroundTask();
+        if (tk::RuntimeTerminationRequested())
+            throw ConversionAbandoned{};
+    };
     try {
         const tk::Ref<tk::TextOutputStream> out = target->CreateTextFile();
+        // A reader that stops reading (a FIFO's) holds the write up: the window stays
+        // live meanwhile, and closing it ends the write where it stands.
+        out->SetWaitingHook([this] { backgroundTask(); });
         out->WriteLine(transcriptTitle(fileName));
         out->WriteLine("");
         // The body's line, a megabyte at a time with a turn of the event loop between:
-        // the window stays live while a long transcript goes to disk. Once begun, the
-        // file is finished even if the window closes meanwhile.
+        // the window stays live while a long transcript goes to disk.
         constexpr std::size_t kPiece = std::size_t{1} << 20;
         for (std::size_t at = 0; at < body.size(); at += kPiece) {
             out->Write(std::string_view(body).substr(at, kPiece));
-            tk::RuntimeBackgroundTask();
+            turn();
         }
         out->WriteLine("");
+        turn();
         out->Close();
         tk::RuntimeBackgroundTask();
     } catch (const tk::IOException& e) {

@@ -6,8 +6,12 @@
 // itself) and plays the user with xdotool: wait for the "Quillet" window, click into it
 // so it has the keyboard focus, press Ctrl+Q (the File menu's "&Quit", Cmd+Q).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QProcess>
+#include <QThread>
+#include <fstream>
+#include <string>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
@@ -80,6 +84,37 @@ TEST(ProgramProcess, ShowsItsWindowAndQuitsFromTheMenu) {
     }
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+}
+
+// Whether the process has its own handler for the signal yet.
+bool catches(qint64 pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+TEST(ProgramProcess, EndsAsQuitDoesWhenTheSystemAsksItTo) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        QProcessEnvironment env = environmentWithoutDisplay();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QUILLET_APP_EXECUTABLE, {});
+        ASSERT_TRUE(program.waitForStarted(10000));
+        for (int wait = 0; wait < 2000 && !catches(program.processId(), signal); ++wait)
+            QThread::msleep(10);
+        ASSERT_TRUE(catches(program.processId(), signal)) << signal;
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        if (!program.waitForFinished(20000)) {
+            program.kill();
+            program.waitForFinished();
+            FAIL() << "the program did not end on signal " << signal;
+        }
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    }
 }
 
 TEST(ProgramProcess, WithoutADisplaySaysSoInOneLine) {

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "StreamTestSupport.h"
@@ -14,28 +13,6 @@
 namespace {
 
 using ::testing::HasSubstr;
-
-constexpr uid_t kNobody = 65534;  // nobody and nogroup on Debian
-constexpr gid_t kNogroup = 65534;
-
-void WriteWhole(const fs::path& path, const std::string& text) {
-    auto stream = tk::TextOutputStream::Create(path);
-    stream->Write(text);
-    stream->Close();
-}
-
-// Runs `f` in a child process as the user nobody, and gives its exit status; -1 when the
-// child could not become nobody.
-int AsNobody(const std::function<int()>& f) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(kNogroup) != 0 || ::setuid(kNobody) != 0) ::_exit(255);
-        ::_exit(f());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
-}
 
 TEST_F(TextStreamTest, OutputIsUtf8WithLineEndsAndAppearsOnlyWhenClosed) {
     const fs::path target = Dir() / "out.txt";

@@ -2,6 +2,9 @@
 // The temporary folder, file helpers and error capture shared by the stream tests.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +17,28 @@
 #include "toolkit/TextStreams.h"
 
 namespace fs = std::filesystem;
+
+inline constexpr uid_t kNobody = 65534;  // nobody and nogroup on Debian
+inline constexpr gid_t kNogroup = 65534;
+
+// Runs `f` in a child process as the user nobody, and gives its exit status; -1 when the
+// child could not become nobody.
+inline int AsNobody(const std::function<int()>& f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(kNogroup) != 0 || ::setuid(kNobody) != 0) ::_exit(255);
+        ::_exit(f());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+}
+
+inline void WriteWhole(const fs::path& path, const std::string& text) {
+    auto stream = tk::TextOutputStream::Create(path);
+    stream->Write(text);
+    stream->Close();
+}
 
 class TextStreamTest : public ::testing::Test {
 protected:

@@ -338,6 +338,16 @@ void RuntimeRun();
 // Ends the event loop; RuntimeRun returns.
 void RuntimeQuit();
 
+// From here on SIGTERM, SIGHUP and SIGINT (a logout, a closed terminal, Ctrl-C) quit the
+// program as RuntimeQuit does, from the event loop; RuntimeTerminationRequested() then
+// tells long work to stop at its next turn. A second such signal before the program has
+// ended removes the transcripts' temporary files and ends the process at once. Needs
+// the runtime started; signals ignored at start-up stay ignored.
+void RuntimeQuitOnTerminationSignals();
+bool RuntimeTerminationRequested() noexcept;
+// Test seam: forgets that a termination was requested.
+void ClearTerminationRequestForTesting() noexcept;
+
 // The last-resort report: shows the exception's kind and message once, in a message box
 // and on standard error, then returns. Marks the run as failed for RuntimeExit.
 void RuntimeUnhandledException(const std::exception& e);

@@ -80,18 +80,25 @@ private:
 
 // Writes a text file through a temporary file in the same folder. Close() commits:
 // the finished file is flushed to disk and replaces any existing one in a single
-// rename, so a failure never leaves a half-written file in its place. The replaced
-// file's mode carries over, and its owner and group wherever the system permits. A
-// stream destroyed without Close() discards what it wrote and leaves an existing file
+// rename, so a failure never leaves a half-written file in its place. A stream
+// destroyed without Close() discards what it wrote and leaves an existing file
 // untouched.
-//  - An existing file is first opened for writing as a shell's redirection would: one
-//    the user may not write is refused with the system's reason.
-//  - A symbolic link is followed: the link stays and the file it points at is replaced.
-//    A loop of links, or anything else but "does not exist" met on the way, is refused.
-//  - A device or FIFO already at the place is written directly (a rename would put a
-//    plain file in its stead); a FIFO nobody reads is refused at once, and one whose
-//    reader leaves fails the write ("Broken pipe") instead of ending the program.
-//  - The temporary file's name does not grow with the target's, so any legal name works.
+//  - The name is opened by the system's own path resolution, as a shell's redirection
+//    opens it (only without emptying the file): every protection that applies to a
+//    shell's ">" (links, FIFOs and files of other users in shared folders) applies here,
+//    and what the system refuses is refused with its reason.
+//  - A replaced file keeps its mode (set-id bits included), its ACL and its user.*
+//    attributes, and its owner, group and other attributes wherever the system permits.
+//    An ACL that cannot be carried over refuses the save.
+//  - A symbolic link is followed: the link stays and the file it names is replaced.
+//    The rename replaces exactly the file that was opened: if its name came to mean
+//    another file meanwhile, nothing is replaced. Other hard links keep the old text.
+//  - A device, a FIFO or a file without a name left (one reached through /proc) is
+//    written directly; a FIFO nobody reads is refused at once, one whose reader leaves
+//    fails the write ("Broken pipe") instead of ending the program, and while one whose
+//    reader stalls keeps a write waiting, the waiting hook is called every 20 ms.
+//  - The temporary file's name does not grow with the target's, and names are worked
+//    relative to the open folder, so any path the system accepts works.
 // Errors raise IOException naming the file and the system's reason.
 class TextOutputStream : public Object {
 public:
@@ -110,6 +117,10 @@ public:
 
     const std::filesystem::path& Path() const noexcept { return path_; }
 
+    // Called every 20 ms or so while a write waits for a reader that is not reading; an
+    // exception it raises ends the write (a FIFO keeps what it was given).
+    void SetWaitingHook(std::function<void()> hook);
+
     // Test seams: the next commit of any stream fails as a full disk would; the writes of
     // every stream created afterwards fail with ENOSPC once `bytes` bytes have been
     // written (a negative value ends the failures).
@@ -124,6 +135,9 @@ public:
 private:
     struct Impl;
     explicit TextOutputStream(std::filesystem::path path, std::unique_ptr<Impl> impl);
+    void WaitUntilWritable();
+    void CarryOverAccess();
+    void Commit();
 
     std::filesystem::path path_;
     std::unique_ptr<Impl> impl_;
