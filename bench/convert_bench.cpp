@@ -30,6 +30,11 @@
 // parts of the decoding without the window, to show where the time goes; the progress
 // bar's repaints are also timed with the bar in a plainer style, for comparison.
 //
+// QUILLET_BENCH_STALLED_READER=MS sends the transcript into a FIFO whose reader takes a
+// pipeful and then stops for MS milliseconds, again and again (a reader that cannot keep
+// up): the gaps then show whether the window stays live while the write waits. What the
+// reader took is checked as the transcript.
+//
 // QUILLET_BENCH_TICKS=1 makes a child print the times of its event-loop turns;
 // QUILLET_BENCH_SAMPLE_RSS=1 makes it sample the resident size instead of resetting the
 // kernel's mark.
@@ -64,6 +69,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -439,6 +446,38 @@ std::unique_ptr<QApplication> startApplication() {
     return app;
 }
 
+// The reader of a FIFO that cannot keep up: a pipeful, then a pause. A writer end of its
+// own keeps the reader from seeing the end of the text before the conversion opens the
+// FIFO; it goes when the conversion is over, so the reader drains the pipe and stops.
+class SlowReader {
+public:
+    SlowReader(const fs::path& fifo, const fs::path& copy, int pauseMs) {
+        std::error_code ec;
+        fs::remove(fifo, ec);
+        if (::mkfifo(fifo.c_str(), 0600) != 0) return;
+        const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        writer_ = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        thread_ = std::thread([fd, copy, pauseMs] {
+            std::ofstream out(copy, std::ios::binary);
+            std::vector<char> buffer(1 << 16);
+            ssize_t got = 0;
+            while ((got = ::read(fd, buffer.data(), buffer.size())) > 0) {
+                out.write(buffer.data(), got);
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+            ::close(fd);
+        });
+    }
+    ~SlowReader() {
+        if (writer_ >= 0) ::close(writer_);
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    int writer_ = -1;
+    std::thread thread_;
+};
 
 int runChild(const std::vector<std::string>& args) {
     // args: input layout timing runs outdir
@@ -494,12 +533,19 @@ int runChild(const std::vector<std::string>& args) {
     timer.setInterval(0);
     QObject::connect(&timer, &QTimer::timeout, [&ticks] { ticks.push_back(Clock::now()); });
 
+    const char* stalledReader = std::getenv("QUILLET_BENCH_STALLED_READER");
+    const int stallMs = stalledReader ? std::atoi(stalledReader) : 0;
+    const fs::path target = stallMs > 0 ? fs::path(args[4]) / "transcript.fifo" : output;
+
     int failures = 0;
     for (int run = 1; run <= runs; ++run) {
         std::error_code ec;
         fs::remove(output, ec);
         chooser->ClearShown();
-        chooser->AnswerPath(input).AnswerPath(output);
+        chooser->AnswerPath(input).AnswerPath(target);
+        std::optional<SlowReader> reader;
+        if (stallMs > 0)
+            reader.emplace(target, output, stallMs);
         ticks.clear();
         const std::int64_t beforeKb = statusKb("VmRSS");
         const std::uint64_t turnsBefore = tk::BackgroundTaskTurns();
@@ -510,6 +556,7 @@ int runChild(const std::vector<std::string>& args) {
         window->importSCC();
         const Clock::time_point end = Clock::now();
         timer.stop();
+        reader.reset();
         const std::int64_t peakKb = peak.stopKb();
         const std::uint64_t turns = tk::BackgroundTaskTurns() - turnsBefore;
 
