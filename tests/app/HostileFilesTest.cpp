@@ -5,14 +5,10 @@
 // marks, invalid UTF-8) is the text stream's own test.
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -20,30 +16,9 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "TestAllocator.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TextStreams.h"
-
-// The bytes this program holds through operator new, and the most it held since the
-// last reset: a memory guard that counts instead of asking the machine.
-std::atomic<std::int64_t> g_liveBytes{0}, g_peakBytes{0};
-
-void* operator new(std::size_t size) {
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p) throw std::bad_alloc();
-    const std::int64_t live = g_liveBytes += static_cast<std::int64_t>(::malloc_usable_size(p));
-    for (std::int64_t peak = g_peakBytes; live > peak && !g_peakBytes.compare_exchange_weak(peak, live);) {
-    }
-    return p;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept {
-    if (!p) return;
-    g_liveBytes -= static_cast<std::int64_t>(::malloc_usable_size(p));
-    std::free(p);
-}
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
