@@ -151,6 +151,28 @@ inline tk::Ref<Window1> damagedWindow(const std::string& missing) {
 
 enum class Layout { Timecode, Line, Paragraph };
 
+// The output settings of `w`, set from code (no rule runs): one of the three layouts, and
+// "Unbuffered timecode" or "Keep SCC timecode".
+inline void setLayoutOf(const tk::Ref<Window1>& w, Layout layout) {
+    controlOf<tk::CheckBox>(w, "TimecodeBox")->SetValue(layout == Layout::Timecode);
+    controlOf<tk::CheckBox>(w, "LineBox")->SetValue(layout != Layout::Paragraph);
+    controlOf<tk::CheckBox>(w, "ParagraphBox")->SetValue(layout == Layout::Paragraph);
+}
+inline void setUnbufferedOf(const tk::Ref<Window1>& w, bool unbuffered) {
+    controlOf<tk::RadioButton>(w, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
+}
+
+// Gives a window built without the control `name` (damagedWindow) that control after
+// all, made and set up as the layout has it.
+inline void restoreControl(const tk::Ref<Window1>& w, const std::string& name) {
+    const layout::ControlLayout* spec = layout::FindControl(name);
+    ASSERT_NE(spec, nullptr) << name;
+    tk::Ref<tk::RectControl> c = tk::Window::__New(w, *tk::RuntimeFindClass(spec->className));
+    c->Constructor();
+    w->_AddControl(name, c);
+    tk::_SetProperties(*c, spec->encoded);
+}
+
 // No main window at the start or the end of a test, and dialogs answered by `chooser_`,
 // which the test scripts.
 class ScriptedDialogs : public ::testing::Test {
@@ -179,20 +201,15 @@ protected:
     }
     void TearDown() override {
         tk::TextInputStream::FailReadsAfterForTesting(-1);
+        tk::TextOutputStream::FailWritesAfterForTesting(-1);
         window_.reset();
         ScriptedDialogs::TearDown();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
 
-    void setLayout(Layout layout) {
-        controlOf<tk::CheckBox>(window_, "TimecodeBox")->SetValue(layout == Layout::Timecode);
-        controlOf<tk::CheckBox>(window_, "LineBox")->SetValue(layout != Layout::Paragraph);
-        controlOf<tk::CheckBox>(window_, "ParagraphBox")->SetValue(layout == Layout::Paragraph);
-    }
-    void setUnbuffered(bool unbuffered) {
-        controlOf<tk::RadioButton>(window_, unbuffered ? "RadioButton1" : "RadioButton2")->SetValue(true);
-    }
+    void setLayout(Layout layout) { setLayoutOf(window_, layout); }
+    void setUnbuffered(bool unbuffered) { setUnbufferedOf(window_, unbuffered); }
     tk::Ref<tk::StaticText> status() const { return controlOf<tk::StaticText>(window_, "ProgressText"); }
     // The texts of the message boxes shown so far.
     std::vector<std::string> messages() const {

@@ -7,11 +7,14 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "TestAllocator.h"
 #include "app/Window1.h"
 #include "decoding/SccImport.h"
 #include "toolkit/BackgroundTask.h"
@@ -25,6 +28,57 @@ namespace fs = std::filesystem;
 using namespace quillet::testing;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+
+// Four caption lines worked out by hand from the tables: a greeting, an evening line,
+// "c8e9 2520" (a bar formed across two groups: "He| 0", cleaned to "He 0") and "7f80 7f80"
+// (two bars: the clean-up deletes one, the body turns the other into a space).
+const std::string kHandWorked =
+    "Scenarist_SCC V1.0\n"
+    "\n"
+    "00:00:01:15\t9420 9420 94ae 94ae 9452 9452 97a2 97a2 c8e5 ecec ef80 942f 942f\n"
+    "\n"
+    "00:00:05:15\t9426 9426 94ad 94ad 9470 9470 c7ef ef64 20e5 76e5 6ee9 6e67 ae80\n"
+    "00:01:59:20\tc8e9 2520\n"
+    "01:00:00;00\t7f80 7f80\n";
+
+// Its transcript in each layout and timecode mode. Offsets: 64 characters give 64 / 5 /
+// 30 s, 9 characters 0.06 s.
+struct HandWorkedTranscript {
+    const char* mode;
+    Layout layout;
+    bool unbuffered;
+    std::string bytes;
+};
+const HandWorkedTranscript kHandWorkedTranscripts[] = {
+    {"timecode entries, unbuffered", Layout::Timecode, true,
+     "Transcripts of show.scc\n\n"
+     "[00:00:01.93]\t  Hello  \n\n"
+     "[00:00:05.93]\t  Good evening.\n\n"
+     "[00:01:59.73]\tHe 0\n\n"
+     "[01:00:00.06]\t \n\n"
+     "\n"},
+    {"timecode entries, kept", Layout::Timecode, false,
+     "Transcripts of show.scc\n\n"
+     "[00:00:01:15]\t  Hello  \n\n"
+     "[00:00:05:15]\t  Good evening.\n\n"
+     "[00:01:59:20]\tHe 0\n\n"
+     "[01:00:00;00]\t \n\n"
+     "\n"},
+    {"lines, unbuffered", Layout::Line, true, "Transcripts of show.scc\n\n  Hello  \n  Good evening.\nHe 0\n \n\n"},
+    {"lines, kept", Layout::Line, false, "Transcripts of show.scc\n\n  Hello  \n  Good evening.\nHe 0\n \n\n"},
+    {"paragraph, unbuffered", Layout::Paragraph, true, "Transcripts of show.scc\n\n   Hello     Good evening. He 0  \n"},
+    {"paragraph, kept", Layout::Paragraph, false, "Transcripts of show.scc\n\n   Hello     Good evening. He 0  \n"},
+};
+
+// A request that stops at its third caption line, which has no timecode: the entries of
+// the two lines before it ("AB" and "CD", with timecodes of their own) stay in the lists
+// until the next request empties them (Part 1.101).
+const std::string kStopsAtTheThirdLine =
+    "Scenarist_SCC V1.0\n"
+    "00:09:00:00\t9420 c1c2\n"
+    "00:09:01:00\t43c4\n"
+    "9420 9420\n"
+    "00:09:03:00\tc1c2\n";
 
 class Conversion : public ConversionFixture {
 protected:
@@ -51,6 +105,53 @@ protected:
         const auto& shown = chooser_->Shown();
         return std::any_of(shown.begin(), shown.end(), [](const auto& r) { return r.kind == tk::DialogKind::Save; });
     }
+    static std::vector<std::string> messagesOf(const tk::ScriptedChooser& script) {
+        std::vector<std::string> texts;
+        for (const tk::DialogRequest& r : script.Shown())
+            if (r.kind == tk::DialogKind::Message)
+                texts.push_back(r.message);
+        return texts;
+    }
+
+    // Leaves the two entries of kStopsAtTheThirdLine in the lists of `w`.
+    void leaveEntries(const tk::Ref<quillet::Window1>& w) {
+        auto script = std::make_shared<tk::ScriptedChooser>();
+        script->SetAutoDismissMessages(true);
+        tk::ScopedDialogChooser scope(script);
+        script->AnswerPath(file("stops.scc", kStopsAtTheThirdLine));
+        w->importSCC();
+        ASSERT_EQ(messagesOf(*script), std::vector<std::string>{kNoTimecode});
+        ASSERT_EQ(w->captionArray2.Count(), 2);
+        ASSERT_EQ(w->timeCodeArray.Count(), 2);
+    }
+
+    // The hand-worked file converted by `w` in every layout and timecode mode, byte for
+    // byte what a fresh window writes, each request ending as it should.
+    void expectConvertsAsEver(const tk::Ref<quillet::Window1>& w) {
+        auto script = std::make_shared<tk::ScriptedChooser>();
+        script->SetAutoDismissMessages(true);
+        tk::ScopedDialogChooser scope(script);
+        const fs::path input = file("show.scc", kHandWorked), output = dir_ / "as-ever.txt";
+        for (const HandWorkedTranscript& t : kHandWorkedTranscripts) {
+            SCOPED_TRACE(t.mode);
+            setLayoutOf(w, t.layout);
+            setUnbufferedOf(w, t.unbuffered);
+            fs::remove(output);
+            script->ClearShown();
+            script->AnswerPath(input).AnswerPath(output);
+            w->importSCC();
+            EXPECT_EQ(script->PendingAnswers(), 0u);
+            EXPECT_EQ(messagesOf(*script), std::vector<std::string>{});
+            EXPECT_EQ(fs::exists(output) ? readBytes(output) : "(no transcript)", t.bytes);
+            EXPECT_EQ(controlOf<tk::StaticText>(w, "ProgressText")->Text(), kDone);
+            EXPECT_EQ(controlOf<tk::ProgressBar>(w, "ProgressBar1")->Value(), 0);
+            EXPECT_EQ(w->captionArray2.Count(), 0);
+            EXPECT_EQ(w->timeCodeArray.Count(), 0);
+            EXPECT_EQ(w->fileName, "show.scc");
+        }
+        fs::remove(output);
+    }
+
     // After a request that ended without a transcript: nothing pending, lists paired.
     void expectEndedWith(const std::string& message) {
         EXPECT_EQ(messages(), std::vector<std::string>{message});
@@ -59,40 +160,9 @@ protected:
     }
 };
 
-// Four caption lines worked out by hand from the tables: a greeting, an evening line,
-// "c8e9 2520" (a bar formed across two groups: "He| 0", cleaned to "He 0") and "7f80 7f80"
-// (two bars: the clean-up deletes one, the body turns the other into a space).
-const std::string kHandWorked =
-    "Scenarist_SCC V1.0\n"
-    "\n"
-    "00:00:01:15\t9420 9420 94ae 94ae 9452 9452 97a2 97a2 c8e5 ecec ef80 942f 942f\n"
-    "\n"
-    "00:00:05:15\t9426 9426 94ad 94ad 9470 9470 c7ef ef64 20e5 76e5 6ee9 6e67 ae80\n"
-    "00:01:59:20\tc8e9 2520\n"
-    "01:00:00;00\t7f80 7f80\n";
-
 TEST_F(Conversion, HandWorkedFileInEveryLayoutAndTimecodeMode) {
-    // Offsets: 64 characters give 64 / 5 / 30 s, 9 characters 0.06 s.
-    EXPECT_EQ(convert(kHandWorked, Layout::Timecode, true),
-              "Transcripts of show.scc\n\n"
-              "[00:00:01.93]\t  Hello  \n\n"
-              "[00:00:05.93]\t  Good evening.\n\n"
-              "[00:01:59.73]\tHe 0\n\n"
-              "[01:00:00.06]\t \n\n"
-              "\n");
-    EXPECT_EQ(convert(kHandWorked, Layout::Timecode, false),
-              "Transcripts of show.scc\n\n"
-              "[00:00:01:15]\t  Hello  \n\n"
-              "[00:00:05:15]\t  Good evening.\n\n"
-              "[00:01:59:20]\tHe 0\n\n"
-              "[01:00:00;00]\t \n\n"
-              "\n");
-    for (bool unbuffered : {true, false}) {
-        EXPECT_EQ(convert(kHandWorked, Layout::Line, unbuffered),
-                  "Transcripts of show.scc\n\n  Hello  \n  Good evening.\nHe 0\n \n\n");
-        EXPECT_EQ(convert(kHandWorked, Layout::Paragraph, unbuffered),
-                  "Transcripts of show.scc\n\n   Hello     Good evening. He 0  \n");
-    }
+    for (const HandWorkedTranscript& t : kHandWorkedTranscripts)
+        EXPECT_EQ(convert(kHandWorked, t.layout, t.unbuffered), t.bytes) << t.mode;
 
     // The request's end: status, bar, lists, name, and what the dialogs were asked.
     EXPECT_EQ(status()->Text(), kDone);
@@ -227,6 +297,8 @@ TEST_F(Conversion, CaptionLineWithoutTimecodeEndsTheRequest) {
     EXPECT_EQ(window_->timeCodeArray.Count(), 2);
     EXPECT_EQ(bar()->Value(), 39321);
     EXPECT_EQ(status()->Text(), "Reading SCC File...");
+    // The next file's transcript holds its own captions and timecodes, and only those.
+    expectConvertsAsEver(window_);
 }
 
 TEST_F(Conversion, NameTestAndProposedNames) {
@@ -368,16 +440,172 @@ TEST_F(Conversion, AnUnforeseenFailureStopsTheRequestWithItsReason) {
     EXPECT_EQ(tk::RuntimeUnhandledExceptionCount(), reportsBefore);  // handled, not reported
 
     // Given the control, the same window converts as ever.
-    tk::Ref<tk::RectControl> radio = tk::Window::__New(damaged, tk::RadioButton::__Lookup());
-    radio->Constructor();
-    damaged->_AddControl("RadioButton1", radio);
-    tk::_SetProperties(*radio, quillet::layout::FindControl("RadioButton1")->encoded);
-    controlOf<tk::CheckBox>(damaged, "TimecodeBox")->SetValue(false);
-    chooser_->AnswerPath(input).AnswerPath(dir_ / "out.txt");
-    damaged->importSCC();
-    EXPECT_EQ(readBytes(dir_ / "out.txt"), "Transcripts of show.scc\n\n  Hello  \n  Good evening.\nHe 0\n \n\n");
-    EXPECT_EQ(controlOf<tk::StaticText>(damaged, "ProgressText")->Text(), kDone);
+    restoreControl(damaged, "RadioButton1");
+    expectConvertsAsEver(damaged);
     damaged->Close();
+}
+
+// A failure that nothing foresaw after every caption line was worked (the layout finds no
+// "Include Timecode" box) leaves the lists full; the next request empties them first.
+TEST_F(Conversion, AnUnforeseenFailureWithFullListsLeavesNothingForTheNextFile) {
+    const tk::Ref<quillet::Window1> damaged = damagedWindow("TimecodeBox");
+    leaveEntries(damaged);
+    chooser_->AnswerPath(file("show.scc", kHandWorked));
+    damaged->importSCC();
+    EXPECT_EQ(messages(), std::vector<std::string>{"The conversion of \"show.scc\" stopped: Control TimecodeBox is nil."});
+    EXPECT_FALSE(saveDialogShown());
+    EXPECT_EQ(damaged->captionArray2.Count(), damaged->timeCodeArray.Count());
+    restoreControl(damaged, "TimecodeBox");
+    expectConvertsAsEver(damaged);
+    damaged->Close();
+}
+
+// A script whose save dialog, when `saveFails`, cannot be shown, as without a running GUI
+// application: a failure that nothing in the conversion foresees.
+class SaveDialogThatMayFail : public tk::ScriptedChooser {
+public:
+    bool saveFails = false;
+    std::optional<fs::path> ChooseFile(const tk::DialogRequest& request) override {
+        if (saveFails && request.kind == tk::DialogKind::Save) {
+            ScriptedChooser::ChooseFile(request);  // recorded, and its answer taken
+            throw tk::RuntimeException("A dialog cannot be shown without a running GUI application.");
+        }
+        return ScriptedChooser::ChooseFile(request);
+    }
+};
+
+// Every way a request ends, each after a request that left entries in the lists (a
+// caption line without a timecode). Each ends with what Part 1.101's table of ends (and
+// Part 2.102) says of the lists and the status line where they say it, writes no
+// transcript, and the next file converts in every layout byte for byte as on a fresh
+// window: nothing of the stopped requests, neither captions nor timecodes, reaches it.
+TEST_F(Conversion, AfterEveryWayARequestEndsTheNextFileConvertsAsEver) {
+    const fs::path show = file("show.scc", kHandWorked), out = dir_ / "out.txt";
+    fs::create_directory(dir_ / "folder.scc");
+    // Out of memory: a file of one caption line of 3 MB, whose reading needs more than
+    // 2 MB at once; and 10,000 lines of 100 groups, whose transcript body of 2.2 MB is
+    // the one allocation above 1.5 MB, made once every line is decoded and cleaned up.
+    const fs::path huge = file("huge.scc", "Scenarist_SCC V1.0\n00:00:01:00\t" + [] {
+        std::string field;
+        while (field.size() < (3u << 20)) field += "c8e9 ";
+        return field;
+    }());
+    const fs::path many = file("many.scc", [] {
+        std::string line = "00:00:01:00\t";
+        for (int g = 0; g < 100; ++g) line += "c8e9 ";
+        std::string text = "Scenarist_SCC V1.0\n";
+        for (int i = 0; i < 10'000; ++i) text += line + "\n";
+        return text;
+    }());
+    const std::string reading = "Reading SCC File...", notWritten = "Transcript not written";
+    const auto run = [&](tk::ScriptedChooser& script, const fs::path& input, const std::optional<fs::path>& save) {
+        script.AnswerPath(input);
+        if (save) script.AnswerPath(*save);
+        window_->importSCC();
+    };
+
+    const struct End {
+        const char* label;
+        std::function<void(tk::ScriptedChooser&)> request;  // scripts its dialogs and runs it
+        std::vector<std::string> messages;
+        std::optional<std::string> status;  // where the spec or the README says
+        std::optional<int> entries;         // in each list, where the spec says
+        bool progressUnchanged = false;     // the request never began (Part 1.101)
+        bool saveDialogFails = false;
+    } ends[] = {
+        {"open dialog cancelled", [&](tk::ScriptedChooser& s) { s.AnswerCancel(); window_->importSCC(); },
+         {}, reading, 0, true},
+        {"a name without .scc", [&](tk::ScriptedChooser& s) { run(s, file("show.txt", kHandWorked), {}); },
+         {"This file does not have the .scc extension."}, reading, 0, true},
+        {"a file that cannot be opened", [&](tk::ScriptedChooser& s) { run(s, dir_ / "missing.scc", {}); },
+         {"The file \"missing.scc\" could not be opened: No such file or directory."}, reading, 0, true},
+        {"a folder", [&](tk::ScriptedChooser& s) { run(s, dir_ / "folder.scc", {}); },
+         {"The file \"folder.scc\" could not be opened: it is a folder."}, reading, 0, true},
+        {"a read that fails",
+         [&](tk::ScriptedChooser& s) {
+             tk::TextInputStream::FailReadsAfterForTesting(100);
+             run(s, show, {});
+             tk::TextInputStream::FailReadsAfterForTesting(-1);
+         },
+         {"The file \"show.scc\" could not be read: Input/output error."}, {}, {}},
+        {"a caption line without a timecode",
+         [&](tk::ScriptedChooser& s) { run(s, file("early.scc", "h\n00:00:02:00\tc1c2\n12 3\n00:00:04:00\tc1c2\n"), {}); },
+         {kNoTimecode}, reading, 1},
+        {"save dialog cancelled",
+         [&](tk::ScriptedChooser& s) {
+             s.AnswerPath(show).AnswerCancel();
+             window_->importSCC();
+         },
+         {}, kDone, 0},
+        {"a write that fails",
+         [&](tk::ScriptedChooser& s) {
+             tk::TextOutputStream::FailWritesAfterForTesting(10);
+             run(s, show, out);
+             tk::TextOutputStream::FailWritesAfterForTesting(-1);
+         },
+         {"The file \"" + out.string() + "\" could not be written: No space left on device."}, notWritten, {}},
+        {"a commit that fails",
+         [&](tk::ScriptedChooser& s) {
+             tk::TextOutputStream::FailNextCommitForTesting();
+             run(s, show, out);
+         },
+         {"The file \"" + out.string() + "\" could not be saved: No space left on device."}, notWritten, {}},
+        {"a transcript folder that does not exist", [&](tk::ScriptedChooser& s) { run(s, show, dir_ / "gone" / "out.txt"); },
+         {"The file \"" + (dir_ / "gone" / "out.txt").string() + "\" cannot be created: No such file or directory."},
+         notWritten, {}},
+        {"the SCC file itself as the transcript", [&](tk::ScriptedChooser& s) { run(s, show, show); },
+         {"The transcript cannot replace \"show.scc\", the SCC file it is made from. Please choose another name for it."},
+         notWritten, {}},
+        {"an unforeseen failure: the save dialog cannot be shown", [&](tk::ScriptedChooser& s) { run(s, show, out); },
+         {"The conversion of \"show.scc\" stopped: A dialog cannot be shown without a running GUI application."}, {}, {},
+         false, true},
+        {"out of memory while the file is read",
+         [&](tk::ScriptedChooser& s) {
+             quillet::testing::RefuseAllocationsFrom refuse(2u << 20);
+             run(s, huge, {});
+             EXPECT_GT(refuse.Refused(), 0u);
+         },
+         {"There is not enough memory to convert \"huge.scc\"."}, {}, {}},
+        {"out of memory while the transcript is laid out",
+         [&](tk::ScriptedChooser& s) {
+             quillet::testing::RefuseAllocationsFrom refuse(3u << 19);
+             run(s, many, {});  // it stops before the save dialog
+             EXPECT_GT(refuse.Refused(), 0u);
+         },
+         {"There is not enough memory to convert \"many.scc\"."}, {}, {}},
+    };
+    for (const End& end : ends) {
+        SCOPED_TRACE(end.label);
+        leaveEntries(window_);
+        const int barBefore = bar()->Value();
+        {
+            auto script = std::make_shared<SaveDialogThatMayFail>();
+            script->saveFails = end.saveDialogFails;
+            script->SetAutoDismissMessages(true);
+            tk::ScopedDialogChooser scope(script);
+            end.request(*script);
+            EXPECT_EQ(script->PendingAnswers(), 0u);
+            EXPECT_EQ(script->UnexpectedCount(), 0u);
+            EXPECT_EQ(messagesOf(*script), end.messages);
+        }
+        if (end.status) {
+            EXPECT_EQ(status()->Text(), *end.status);
+        }
+        if (end.entries) {
+            EXPECT_EQ(window_->captionArray2.Count(), *end.entries);
+        }
+        EXPECT_EQ(window_->captionArray2.Count(), window_->timeCodeArray.Count());
+        if (end.progressUnchanged) {
+            EXPECT_EQ(bar()->Value(), barBefore);
+        }
+        // No transcript, and nothing left half-made.
+        for (const auto& entry : fs::directory_iterator(dir_))
+            EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_EQ(readBytes(show), kHandWorked);
+
+        expectConvertsAsEver(window_);
+    }
 }
 
 // The direct tests stand for the patterns "\d\d\:", "[^|]" and "[^ *]"; they must agree

@@ -5,14 +5,10 @@
 // marks, invalid UTF-8) is the text stream's own test.
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -20,30 +16,9 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "TestAllocator.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/TextStreams.h"
-
-// The bytes this program holds through operator new, and the most it held since the
-// last reset: a memory guard that counts instead of asking the machine.
-std::atomic<std::int64_t> g_liveBytes{0}, g_peakBytes{0};
-
-void* operator new(std::size_t size) {
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p) throw std::bad_alloc();
-    const std::int64_t live = g_liveBytes += static_cast<std::int64_t>(::malloc_usable_size(p));
-    for (std::int64_t peak = g_peakBytes; live > peak && !g_peakBytes.compare_exchange_weak(peak, live);) {
-    }
-    return p;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept {
-    if (!p) return;
-    g_liveBytes -= static_cast<std::int64_t>(::malloc_usable_size(p));
-    std::free(p);
-}
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -227,7 +202,9 @@ TEST_F(HostileFiles, EachFileEndsInItsTranscriptOrOneMessage) {
         {"header among empty lines", "\n\n\nScenarist_SCC V1.0\n\n\r\n", kLines, "\n"},
         // An empty line before the header: the first caption line becomes the header.
         {"empty first line", "\n00:00:01:00\t9420 c8e9\n00:00:02:00\t9420 c8e9\n", kLines, "Hi\n\n"},
-        {"line without two digits and a colon", "h\n0:0:1:0\tc8e9\n", kLines, kNoTimecode, true},
+        // The line before it leaves its entries ("AB" at 00:00:07:00) for the next request
+        // to empty.
+        {"line without two digits and a colon", "h\n00:00:07:00\tc1c2\n0:0:1:0\tc8e9\n", kLines, kNoTimecode, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -358,10 +335,17 @@ TEST_F(HostileFiles, WorkGrowsLinearlyWithTheFile) {
         const fs::path small = file("small.scc", shape.file(kUnits)), large = file("grow.scc", shape.file(4 * kUnits));
         const std::int64_t before = g_liveBytes;
         g_peakBytes = before;
-        ASSERT_GE(seconds(large), 0);
+        seconds(large);  // the first run is checked for its memory and its transcript
+        const std::int64_t peak = g_peakBytes - before;
         const std::string text = shape.file(4 * kUnits);
         const auto captionLines = static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\t'));
-        EXPECT_LE(g_peakBytes - before, 3 * static_cast<std::int64_t>(text.size()) + 100 * captionLines + (4 << 20));
+        // Every non-empty line is held before the first is decoded, so the peak is at least
+        // their bytes: the bound below is a bound on memory that was counted.
+        std::int64_t lineBytes = 0;
+        for (const std::string& line : nonEmptyLines(text))
+            lineBytes += static_cast<std::int64_t>(line.size());
+        EXPECT_GE(peak, lineBytes);
+        EXPECT_LE(peak, 3 * static_cast<std::int64_t>(text.size()) + 100 * captionLines + (4 << 20));
         ASSERT_TRUE(sameBytes(readBytes(out), "Transcripts of grow.scc\n\n" + shape.body(4 * kUnits) + "\n"));
         // More rounds only while a busy machine blurs the figures.
         double best[2] = {1e30, 1e30};

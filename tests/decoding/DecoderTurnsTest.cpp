@@ -12,6 +12,7 @@
 namespace {
 
 using quillet::decodeCodeField;
+using quillet::decodeCodeFieldReference;
 
 TEST(DecoderTurns, ComeWithinAHugeFieldAndChangeNothing) {
     // Spaced groups, a glued run of random hex (streamed), a run of few distinct groups
@@ -22,7 +23,7 @@ TEST(DecoderTurns, ComeWithinAHugeFieldAndChangeNothing) {
     for (char& c : glued) c = "0123456789abcdef"[random() % 16];
     for (char& c : fewGroups) c = "914"[random() % 3];
     for (char& c : bytes) c = static_cast<char>(random() % 256);
-    const std::string small = "9420 c8e9 2520 9137 1323 94ae", smallCaption = decodeCodeField(small);
+    const std::string small = "9420 c8e9 2520 9137 1323 94ae", smallCaption = decodeCodeFieldReference(small);
     for (const std::string* field : {&groups, &glued, &fewGroups, &bytes}) {
         const std::string plain = decodeCodeField(*field);
         std::size_t turns = 0, nested = 0;
