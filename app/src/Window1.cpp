@@ -308,6 +308,9 @@ void Window1::importSCC() {
     // Held to the end: closing the window during a turn must not release it under us.
     const tk::Ref<tk::Window> window = self();
 
+    // The file the failure messages name: the one chosen, also when the failure comes
+    // before it is open and `fileName` still holds the previous file's name.
+    std::string chosen;
     try {
         tk::Ref<tk::RegEx> rg = std::make_shared<tk::RegEx>();
         captionArray2.RemoveAll();
@@ -317,6 +320,7 @@ void Window1::importSCC() {
         const tk::Ref<tk::FolderItem> f = tk::GetOpenFolderItem("text/scc");
         if (!f)
             return;
+        chosen = f->Name();
         if (!rg->Search(f->Name())) {
             tk::MsgBox("This file does not have the .scc extension.");
             return;
@@ -339,11 +343,13 @@ void Window1::importSCC() {
     } catch (const ConversionAbandoned&) {
         // The window is gone; there is no one left to tell.
     } catch (const std::bad_alloc&) {
-        tk::MsgBox("There is not enough memory to convert " + inQuotes(fileName) + ".");
+        tk::MsgBox(chosen.empty() ? std::string("There is not enough memory to choose a file.")
+                                  : "There is not enough memory to convert " + inQuotes(chosen) + ".");
     } catch (const tk::IOException& e) {
         tk::MsgBox(e.what());
     } catch (const std::exception& e) {
-        tk::MsgBox("The conversion of " + inQuotes(fileName) + " stopped: " + e.what());
+        tk::MsgBox(chosen.empty() ? std::string("The file could not be chosen: ") + e.what()
+                                  : "The conversion of " + inQuotes(chosen) + " stopped: " + e.what());
     }
 }
 

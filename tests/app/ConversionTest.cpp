@@ -72,7 +72,7 @@ const HandWorkedTranscript kHandWorkedTranscripts[] = {
 
 // A request that stops at its third caption line, which has no timecode: the entries of
 // the two lines before it ("AB" and "CD", with timecodes of their own) stay in the lists
-// until the next request empties them (Part 1.101).
+// until the next request empties them, as it does first of all.
 const std::string kStopsAtTheThirdLine =
     "Scenarist_SCC V1.0\n"
     "00:09:00:00\t9420 c1c2\n"
@@ -475,8 +475,8 @@ public:
 };
 
 // Every way a request ends, each after a request that left entries in the lists (a
-// caption line without a timecode). Each ends with what Part 1.101's table of ends (and
-// Part 2.102) says of the lists and the status line where they say it, writes no
+// caption line without a timecode). Each ends with the lists and the status line each
+// way of ending is meant to leave, where that is fixed, writes no
 // transcript, and the next file converts in every layout byte for byte as on a fresh
 // window: nothing of the stopped requests, neither captions nor timecodes, reaches it.
 TEST_F(Conversion, AfterEveryWayARequestEndsTheNextFileConvertsAsEver) {
@@ -508,9 +508,9 @@ TEST_F(Conversion, AfterEveryWayARequestEndsTheNextFileConvertsAsEver) {
         const char* label;
         std::function<void(tk::ScriptedChooser&)> request;  // scripts its dialogs and runs it
         std::vector<std::string> messages;
-        std::optional<std::string> status;  // where the spec or the README says
-        std::optional<int> entries;         // in each list, where the spec says
-        bool progressUnchanged = false;     // the request never began (Part 1.101)
+        std::optional<std::string> status;  // where the way of ending fixes it
+        std::optional<int> entries;         // in each list, where it is fixed
+        bool progressUnchanged = false;     // the request never began
         bool saveDialogFails = false;
     } ends[] = {
         {"open dialog cancelled", [&](tk::ScriptedChooser& s) { s.AnswerCancel(); window_->importSCC(); },
@@ -566,6 +566,13 @@ TEST_F(Conversion, AfterEveryWayARequestEndsTheNextFileConvertsAsEver) {
              EXPECT_GT(refuse.Refused(), 0u);
          },
          {"There is not enough memory to convert \"huge.scc\"."}, {}, {}},
+        {"out of memory before the file is open: the chosen file is named, not the last one",
+         [&](tk::ScriptedChooser& s) {
+             quillet::testing::RefuseAllocationsFrom refuse(1u << 16);
+             run(s, many, {});
+             EXPECT_GT(refuse.Refused(), 0u);
+         },
+         {"There is not enough memory to convert \"many.scc\"."}, {}, {}},
         {"out of memory while the transcript is laid out",
          [&](tk::ScriptedChooser& s) {
              quillet::testing::RefuseAllocationsFrom refuse(3u << 19);
