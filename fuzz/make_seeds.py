@@ -220,3 +220,14 @@ for n, name in enumerate(['crlf', 'cr', 'utf8', 'ill-formed', 'bom', 'mixed']):
         write('textstream', '%s-cut%02d' % (name, cut), data + struct.pack('<H', 1 | cut << 1 | (0x8000 if n % 2 else 0)))
     write('textstream', name + '-small', data + struct.pack('<H', 2 | (n * 3) << 4))
     write('textstream', name + '-fail', data + struct.pack('<H', 0x0c | (n * 5) << 6))
+
+# ---- long roads: short inputs that stand for lines and fields of megabytes -----------------
+# decode: byte 1, 2 or 3, a byte saying where, then what goes at the edge of the first 64 KB
+note = '\u266a'.encode()
+write('decode', 'edge-across-groups', b'\x01\x05c8e9 2520 9137 c1c2')
+write('decode', 'edge-formed-code', b'\x01\x07C1c2 97 A1c4 45 94AE')
+write('decode', 'edge-in-glued-run', b'\x01\x05c8e92520c1c2 9137 c1c2')
+write('decode', 'edge-units', b'\x02\x83z' + note + '\xe9\U0001F3B5c1 c8e9'.encode())
+write('decode', 'edge-run-soup', b'\x03\x40' + ''.join(rng.choice('914') for _ in range(61)).encode())
+write('decode', 'edge-run-formed', b'\x03\x01111111194594f88')
+write('decode', 'edge-run-glued', b'\x03\x80' + ''.join(rng.choice('0123456789abcdef') for _ in range(600)).encode())
