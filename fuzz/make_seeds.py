@@ -231,3 +231,12 @@ write('decode', 'edge-units', b'\x02\x83z' + note + '\xe9\U0001F3B5c1 c8e9'.enco
 write('decode', 'edge-run-soup', b'\x03\x40' + ''.join(rng.choice('914') for _ in range(61)).encode())
 write('decode', 'edge-run-formed', b'\x03\x01111111194594f88')
 write('decode', 'edge-run-glued', b'\x03\x80' + ''.join(rng.choice('0123456789abcdef') for _ in range(600)).encode())
+# import: a megabyte of spaces into the first caption line, so that its edge falls before
+# the timecode's colon, before a tab, or inside a character of the code field
+caption = b'Scenarist_SCC V1.0\n\n00:00:01:00\t9420 9420 c8e9 \xc3\xa9 1337 \xe2\x99\xaa\n00:00:02:00\t942c\n'
+write('import', '21-megabyte-in-timecode', b'\x21\x02\x00' + caption)
+write('import', '20-megabyte-before-colon', b'\x20\x06\x00h\n1:2:00:5\t9420 c8e9\n')
+write('import', '21-megabyte-before-tab', b'\x21\x0b\x00' + caption)
+write('import', '61-megabyte-in-code-field', b'\x61\x10\x00' + caption)
+write('import', '61-megabyte-before-second-tab', b'\x61\x09\x00h\n00:00:01:00\t9420 c8e9\tnote: 12\n')
+write('import', '60-megabyte-in-code-field', b'\x60\x18\x00' + caption)
