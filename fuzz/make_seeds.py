@@ -240,3 +240,7 @@ write('import', '21-megabyte-before-tab', b'\x21\x0b\x00' + caption)
 write('import', '61-megabyte-in-code-field', b'\x61\x10\x00' + caption)
 write('import', '61-megabyte-before-second-tab', b'\x61\x09\x00h\n00:00:01:00\t9420 c8e9\tnote: 12\n')
 write('import', '60-megabyte-in-code-field', b'\x60\x18\x00' + caption)
+# timecode: the first line's code field behind a megabyte (two) of spaces, a character
+# cut by the edge
+write('timecode', 'megabyte-edge', b'\x01\x06' + '00:00:01:15\t9420 \u266a c8e9\n00:00:02:00\t9420'.encode())
+write('timecode', 'two-megabytes-edge', b'\x01\x8b00:00:59:29\t\xc3\xa9 9420 \xf0\x9f\x8e\xb5 c8e9')
