@@ -244,3 +244,15 @@ write('import', '60-megabyte-in-code-field', b'\x60\x18\x00' + caption)
 # cut by the edge
 write('timecode', 'megabyte-edge', b'\x01\x06' + '00:00:01:15\t9420 \u266a c8e9\n00:00:02:00\t9420'.encode())
 write('timecode', 'two-megabytes-edge', b'\x01\x8b00:00:59:29\t\xc3\xa9 9420 \xf0\x9f\x8e\xb5 c8e9')
+
+
+# textstream: the first line glued behind two megabytes, whose edge cuts a character
+def megabyte_control(data, cut):
+    v = 0x2000 + (cut - 0x2000) % (len(data) + 1)
+    return struct.pack('<H', (v << 1) | 1)
+
+
+for name, data, cut in (('megabyte-utf8', '\xe9\u266a\U0001F3B5 x\r\nnext\n'.encode(), 1),
+                        ('megabyte-ill-formed', b'\xa9\xe2\x99 \xf0\x9f\x8e\xc3 x\r\nnext', 0),
+                        ('megabyte-ill-formed-late', b'y\xa9\xe2\x99 \xf0\x9f\x8e\xc3 x\nnext', 0)):
+    write('textstream', name, data + megabyte_control(data, cut))
