@@ -8,6 +8,15 @@
 // 2 to 4 all set, a header line of over a megabyte goes before the file's lines, so
 // that they start a second block of SccLines and the first is let go while the caption
 // lines are worked.
+//
+// A huge line is worked in pieces with a turn of the event loop between them (the
+// turn hook given here does nothing): the timecode test, the tab search and the count of
+// characters a megabyte at a time, the decoding 64 KB at a time. With bit 5 set, the
+// two bytes after the mode byte put a megabyte of spaces into the file's first caption
+// line, so that its own text meets the pieces' edges: their value modulo the line's
+// length plus 3 is how many of its bytes lie before the edge, from the line's start,
+// or with bit 6 set from the start of its code field (behind the spaces, which then go
+// right after the tab).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -25,10 +34,23 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::uint8_t mode = data[0];
-    const std::string_view file(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const std::size_t padded = mode & 0x20 ? std::min<std::size_t>(size, 3) : 1;
+    const std::size_t where = padded == 3 ? data[1] | data[2] << 8 : 0;
+    const std::string_view file(reinterpret_cast<const char*>(data) + padded, size - padded);
     std::vector<std::string> fileLines;
     if ((mode & 0x1C) == 0x1C) fileLines.push_back("Scenarist_SCC V1.0" + std::string(std::size_t{1} << 20, ' '));
     for (std::string& line : fuzz::ReferenceLines(file)) fileLines.push_back(std::move(line));
+    if (padded == 3) {
+        const auto nonEmpty = [](const std::string& line) { return !line.empty(); };
+        const auto header = std::find_if(fileLines.begin(), fileLines.end(), nonEmpty);
+        const auto first = header == fileLines.end() ? header : std::find_if(header + 1, fileLines.end(), nonEmpty);
+        if (first != fileLines.end()) {
+            const std::size_t tab = mode & 0x40 ? first->find('\t') : std::string::npos;
+            const std::size_t at = tab == std::string::npos ? 0 : tab + 1;
+            const std::size_t before = where % (first->size() - at + 3);
+            first->insert(at, (std::size_t{1} << 20) - before, ' ');
+        }
+    }
     const auto text = [](std::size_t n) { return std::to_string(n); };
 
     // ---- readSccLines: the non-empty lines, in order, one background turn per read.
@@ -69,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         answers.push_back((mode & 2) ? random.Chance(2) : (mode & 1) != 0);
         return bool(answers.back());
     };
+    hooks.withinLine = [] {};
     hooks.backgroundTask = [&] {
         ++lineTurns;
         fuzz::Check(timecodes.Count() == lineTurns && captions.Count() == lineTurns,

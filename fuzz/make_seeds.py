@@ -220,3 +220,39 @@ for n, name in enumerate(['crlf', 'cr', 'utf8', 'ill-formed', 'bom', 'mixed']):
         write('textstream', '%s-cut%02d' % (name, cut), data + struct.pack('<H', 1 | cut << 1 | (0x8000 if n % 2 else 0)))
     write('textstream', name + '-small', data + struct.pack('<H', 2 | (n * 3) << 4))
     write('textstream', name + '-fail', data + struct.pack('<H', 0x0c | (n * 5) << 6))
+
+# ---- long roads: short inputs that stand for lines and fields of megabytes -----------------
+# decode: byte 1, 2 or 3, a byte saying where, then what goes at the edge of the first 64 KB
+note = '\u266a'.encode()
+write('decode', 'edge-across-groups', b'\x01\x05c8e9 2520 9137 c1c2')
+write('decode', 'edge-formed-code', b'\x01\x07C1c2 97 A1c4 45 94AE')
+write('decode', 'edge-in-glued-run', b'\x01\x05c8e92520c1c2 9137 c1c2')
+write('decode', 'edge-units', b'\x02\x83z' + note + '\xe9\U0001F3B5c1 c8e9'.encode())
+write('decode', 'edge-run-soup', b'\x03\x40' + ''.join(rng.choice('914') for _ in range(61)).encode())
+write('decode', 'edge-run-formed', b'\x03\x01111111194594f88')
+write('decode', 'edge-run-glued', b'\x03\x80' + ''.join(rng.choice('0123456789abcdef') for _ in range(600)).encode())
+# import: a megabyte of spaces into the first caption line, so that its edge falls before
+# the timecode's colon, before a tab, or inside a character of the code field
+caption = b'Scenarist_SCC V1.0\n\n00:00:01:00\t9420 9420 c8e9 \xc3\xa9 1337 \xe2\x99\xaa\n00:00:02:00\t942c\n'
+write('import', '21-megabyte-in-timecode', b'\x21\x02\x00' + caption)
+write('import', '20-megabyte-before-colon', b'\x20\x06\x00h\n1:2:00:5\t9420 c8e9\n')
+write('import', '21-megabyte-before-tab', b'\x21\x0b\x00' + caption)
+write('import', '61-megabyte-in-code-field', b'\x61\x10\x00' + caption)
+write('import', '61-megabyte-before-second-tab', b'\x61\x09\x00h\n00:00:01:00\t9420 c8e9\tnote: 12\n')
+write('import', '60-megabyte-in-code-field', b'\x60\x18\x00' + caption)
+# timecode: the first line's code field behind a megabyte (two) of spaces, a character
+# cut by the edge
+write('timecode', 'megabyte-edge', b'\x01\x06' + '00:00:01:15\t9420 \u266a c8e9\n00:00:02:00\t9420'.encode())
+write('timecode', 'two-megabytes-edge', b'\x01\x8b00:00:59:29\t\xc3\xa9 9420 \xf0\x9f\x8e\xb5 c8e9')
+
+
+# textstream: the first line glued behind two megabytes, whose edge cuts a character
+def megabyte_control(data, cut):
+    v = 0x2000 + (cut - 0x2000) % (len(data) + 1)
+    return struct.pack('<H', (v << 1) | 1)
+
+
+for name, data, cut in (('megabyte-utf8', '\xe9\u266a\U0001F3B5 x\r\nnext\n'.encode(), 1),
+                        ('megabyte-ill-formed', b'\xa9\xe2\x99 \xf0\x9f\x8e\xc3 x\r\nnext', 0),
+                        ('megabyte-ill-formed-late', b'y\xa9\xe2\x99 \xf0\x9f\x8e\xc3 x\nnext', 0)):
+    write('textstream', name, data + megabyte_control(data, cut))

@@ -8,12 +8,19 @@
 // into the input; or the stream reads in blocks of a few bytes (SetBlockSizeForTesting).
 // Now and then a read is made to fail part-way: the stream must raise
 // IOException and, before that, give only complete lines of the file.
+//
+// Lines are read in turn by ReadLine and by AppendLine with and without a turn hook
+// (which counts its turns). With it a line of megabytes is checked as UTF-8 and copied
+// into more room a megabyte at a time; with bits 0 and 14 both set, the filler is two
+// megabytes glued to the front of the first line, so that the second one's edge falls
+// where the block's would.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +32,7 @@
 namespace {
 
 constexpr std::size_t kStreamBuffer = 1 << 16;
+constexpr std::size_t kMegabyte = 1 << 20;
 
 // The file lives in memory, written afresh for every input.
 const std::string& WriteFile(std::string_view bytes) {
@@ -46,13 +54,21 @@ std::vector<std::string> StreamLines(const std::string& path, std::size_t limit,
     if (!stream) fuzz::Fail("TextInputStream::Open refused the fuzz file");
     try {
         while (!stream->Eof()) {
-            if (lines.size() % 2 == 0) {
+            std::size_t turns = 0;
+            const std::function<void()> turn = [&turns] { ++turns; };
+            if (lines.size() % 4 == 1) {
                 lines.push_back(stream->ReadLine());
             } else {
-                std::string text = "prefix";
-                stream->AppendLine(text);
-                fuzz::Check(text.rfind("prefix", 0) == 0, "AppendLine changed the text before the line");
-                lines.push_back(text.substr(6));
+                // Empty, or with text before the line.
+                std::string text = lines.size() % 4 == 2 ? "" : "prefix";
+                const std::size_t before = text.size();
+                if (lines.size() % 4 == 3) stream->AppendLine(text);
+                else stream->AppendLine(text, turn);
+                fuzz::Check(text.compare(0, before, "prefix", before) == 0, "AppendLine changed the text before the line");
+                lines.push_back(text.substr(before));
+                // A line of under 64 KB gives none (making it valid UTF-8 never shortens it).
+                fuzz::Check(turns == 0 || lines.back().size() >= kStreamBuffer,
+                            std::to_string(turns) + " turns within a line of " + std::to_string(lines.back().size()) + " bytes");
             }
             if (lines.size() > limit) fuzz::Fail("the stream gives more lines than the file has");
         }
@@ -76,7 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // into the input (and a leading byte-order mark is no mark).
     std::string file;
     std::vector<std::string> expected;
-    if (control & 1) {
+    if ((control & 0x4001) == 0x4001) {
+        // The second megabyte's edge falls `cut` bytes into the input (and so does a block's).
+        file.assign(2 * kMegabyte - (control >> 1) % (size + 1), 'x');
+        file.append(bytes);
+        expected = fuzz::ReferenceLines(file);
+    } else if (control & 1) {
         const std::size_t cut = (control >> 1) % (size + 1);
         const char lineEnd = (control & 0x8000) ? '\r' : '\n';
         file.assign(kStreamBuffer - cut - 1, 'x');

@@ -8,12 +8,20 @@
 // The input is lines of "timecode field TAB code field" (so SCC files serve as seeds, and
 // one seed holds a whole sweep of cases); its last eight bytes, when there are that many,
 // are also taken as a double's bits.
+//
+// The code field of a huge line is counted a megabyte at a time with a turn of the event
+// loop between (unbufferedTimecodeWithTurns, given a hook that does nothing here). An
+// input that starts with byte 1 pads its first line's code field with spaces in front to
+// over a megabyte (two with bit 7 of the next byte set), so that the edge falls inside the
+// field as written: the next byte's low seven bits, modulo the field's length plus 2, are
+// how many of its bytes lie before the edge. The lines follow those two bytes.
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -67,7 +75,10 @@ void CheckSecondsText(const std::string& text, const std::string& what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    for (std::size_t start = 0; start <= size;) {
+    const bool padded = size >= 2 && data[0] == 1;
+    const std::function<void()> turn = [] {};
+    for (std::size_t start = padded ? 2 : 0; start <= size;) {
+        const bool first = padded && start == 2;
         const std::size_t end = std::min(input.find('\n', start), size);
         const std::string_view line = input.substr(start, end - start);
         start = end + 1;
@@ -75,10 +86,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view timecodeField = line.substr(0, tab);
         const std::string_view codeField = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
 
-        fuzz::CheckEqual(quillet::unbufferedTimecode(timecodeField, codeField),
-                         quillet::unbufferedTimecodeLiteral(timecodeField, codeField),
-                         "unbufferedTimecode differs from unbufferedTimecodeLiteral for " + fuzz::Shown(timecodeField) +
-                             " TAB " + fuzz::Shown(codeField));
+        const std::string literal = quillet::unbufferedTimecodeLiteral(timecodeField, codeField);
+        const std::string shown = fuzz::Shown(timecodeField) + " TAB " + fuzz::Shown(codeField);
+        fuzz::CheckEqual(quillet::unbufferedTimecode(timecodeField, codeField), literal,
+                         "unbufferedTimecode differs from unbufferedTimecodeLiteral for " + shown);
+        fuzz::CheckEqual(quillet::unbufferedTimecodeWithTurns(timecodeField, codeField, &turn), literal,
+                         "unbufferedTimecodeWithTurns differs from unbufferedTimecodeLiteral for " + shown);
+        if (first) {
+            const std::size_t edge = std::size_t{1} << (data[1] & 0x80 ? 21 : 20);
+            const std::string longField = std::string(edge - (data[1] & 0x7F) % (codeField.size() + 2), ' ').append(codeField);
+            fuzz::CheckEqual(quillet::unbufferedTimecodeWithTurns(timecodeField, longField, &turn),
+                             quillet::unbufferedTimecodeLiteral(timecodeField, longField),
+                             "unbufferedTimecodeWithTurns differs from unbufferedTimecodeLiteral for " + shown +
+                                 " behind " + std::to_string(longField.size() - codeField.size()) + " spaces");
+        }
         const std::string scc = quillet::timecodeToSecondsSCC(timecodeField);
         CheckSecondsText(scc, "timecodeToSecondsSCC(" + fuzz::Shown(timecodeField) + ") = " + fuzz::Shown(scc));
         const std::string hms = quillet::timeCodeToSeconds(line);
